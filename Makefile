@@ -7,12 +7,19 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind
+FUZZ_PACKAGES = clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+LINT_PACKAGES = clang-tidy clang-format
+
+# What `install` puts under PREFIX; the install test keeps this list in step
+# with the CMake install rules.
+INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/completions/glyphfall
 
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-packages install uninstall clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-packages install uninstall package lint format-check clean
 
 all: build
 
@@ -23,7 +30,7 @@ build:
 run: build
 	$(BUILD)/release/glyphfall $(ARGS)
 
-test: test-release test-sanitize
+test: test-release test-sanitize test-fuzz
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -39,11 +46,37 @@ test-sanitize: test-packages
 	ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 		$(TESTS) $(BUILD)/sanitize
 
+# The fuzz targets, built with clang's libFuzzer in a build of their own, each
+# run for FUZZ_SECONDS over its seed corpus (fuzz/corpus).
+test-fuzz:
+	scripts/need-packages $(FUZZ_PACKAGES)
+	cmake -S fuzz -B $(BUILD)/fuzz -Wno-dev -DCMAKE_CXX_COMPILER=clang++
+	cmake --build $(BUILD)/fuzz -j $(JOBS)
+	fuzz/run $(BUILD)/fuzz $(FUZZ_SECONDS)
+
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)/release --prefix "$(PREFIX)"
 
 uninstall:
-	xargs -r -d '\n' rm -f -- < $(BUILD)/release/install_manifest.txt
+	for file in $(INSTALLED); do rm -f -- "$(DESTDIR)$(PREFIX)/$$file"; done
+
+# A Debian package, $(BUILD)/release/glyphfall_<version>_<arch>.deb; dpkg-shlibdeps
+# finds its dependencies.
+package: build
+	scripts/need-packages dpkg-dev
+	cd $(BUILD)/release && cpack
+
+# clang-tidy over src/ with the compile commands of the release build, then
+# the format check. Fails on any finding.
+lint:
+	scripts/need-packages $(LINT_PACKAGES)
+	$(CONFIGURE) -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF
+	clang-tidy -p $(BUILD)/release --quiet --warnings-as-errors='*' src/*.cpp
+	scripts/check-format
+
+format-check:
+	scripts/need-packages clang-format
+	scripts/check-format
 
 clean:
 	rm -rf $(BUILD)

@@ -50,7 +50,7 @@ void print_version(std::FILE* out) {
 
 }  // namespace
 
-void settings_read(settings& s, int argc, char* argv[]) {
+void settings_read(settings& s, int argc, char** argv) {
     opterr = 0;
     optind = restart_index;
     for (int option = getopt(argc, argv, options); option != -1; option = getopt(argc, argv, options)) {

@@ -29,7 +29,7 @@ constexpr std::string_view settings_home_page = "https://glyphfall.org";
 
 // Reads the options into `s`; never refuses one and never writes a word.
 // May be called again for another argument vector.
-void settings_read(settings& s, int argc, char* argv[]);
+void settings_read(settings& s, int argc, char** argv);
 
 // Answers help or version on `out` and returns false (the run ends with
 // status 0); otherwise brings the numbers into range and returns true.

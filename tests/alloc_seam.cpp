@@ -1,0 +1,39 @@
+// Linked with --wrap=realloc and --wrap=malloc into a test copy of the
+// program, whose only allocations are the cells': the calls that
+// ALLOC_SEAM_FAIL lists fail, counted from 1 over both functions and separated
+// by commas ("1" fails the first call, "2,3" the second and the third).
+// malloc is there because the compiler turns a realloc of the null pointer,
+// as in the first allocation, into a malloc. Every other call goes through.
+#include <cstddef>
+#include <cstdlib>
+
+extern "C" void* __real_realloc(void* old, std::size_t size);
+extern "C" void* __real_malloc(std::size_t size);
+
+namespace {
+
+unsigned calls = 0;
+
+// Whether the call just made is one to fail.
+bool fails() {
+    ++calls;
+    const char* rule = std::getenv("ALLOC_SEAM_FAIL");
+    while (rule != nullptr && *rule != '\0') {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(rule, &end, 10);
+        if (end == rule) {
+            return false;
+        }
+        if (n == calls) {
+            return true;
+        }
+        rule = *end == ',' ? end + 1 : end;
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" void* __wrap_realloc(void* old, std::size_t size) { return fails() ? nullptr : __real_realloc(old, size); }
+
+extern "C" void* __wrap_malloc(std::size_t size) { return fails() ? nullptr : __real_malloc(size); }
