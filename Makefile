@@ -19,7 +19,7 @@ INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/compl
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-packages install uninstall package lint format-check clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-packages bench-build bench bench-process install uninstall package lint format-check clean
 
 all: build
 
@@ -30,13 +30,13 @@ build:
 run: build
 	$(BUILD)/release/glyphfall $(ARGS)
 
-test: test-release test-sanitize test-fuzz
+test: lint test-release test-sanitize test-fuzz
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
 
 test-release: test-packages
-	$(CONFIGURE) -B $(BUILD)/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON
+	$(CONFIGURE) -B $(BUILD)/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON -DGLYPHFALL_BENCH=ON
 	cmake --build $(BUILD)/test -j $(JOBS)
 	$(TESTS) $(BUILD)/test
 
@@ -53,6 +53,27 @@ test-fuzz:
 	cmake -S fuzz -B $(BUILD)/fuzz -Wno-dev -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	fuzz/run $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+# Benchmarks, in a release build of their own; docs/performance.md has the
+# figures. `bench`: the parts of a frame against copying the frame's bytes.
+# `bench-process`: the whole program in a pseudo-terminal against a program
+# that only writes the same frames. The machine is shared and noisy, so both
+# report ratios within one run and the spread over repetitions.
+BENCH_ARGS   ?=
+BENCH_SIZE   ?= 400x120
+BENCH_FRAMES ?= 1000
+BENCH_RUNS   ?= 5
+
+bench-build:
+	scripts/need-packages libbenchmark-dev
+	$(CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF -DGLYPHFALL_BENCH=ON
+	cmake --build $(BUILD)/bench -j $(JOBS)
+
+bench: bench-build
+	$(BUILD)/bench/bench/frame_bench $(BENCH_ARGS)
+
+bench-process: bench-build
+	$(BUILD)/bench/bench/process_measure $(BUILD)/bench/glyphfall $(BENCH_SIZE) $(BENCH_FRAMES) $(BENCH_RUNS)
 
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)/release --prefix "$(PREFIX)"

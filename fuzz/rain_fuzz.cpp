@@ -151,8 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             fail_next_realloc = data.ConsumeBool();
             matrix_free(m);
             if (matrix_create(m, request.rows, request.cols, ratio)) {
-                require(m.rows == request.rows && m.cols == request.cols && m.drop_count == 0 &&
-                            m.drop_ratio == ratio,
+                require(m.rows == request.rows && m.cols == request.cols && m.drop_count == 0 && m.drop_ratio == ratio,
                         "created at the size asked");
                 matrix_fill(m);
             } else {
@@ -166,8 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             fail_next_realloc = data.ConsumeBool();
             const matrix before = m;
             if (matrix_resize(m, request.rows, request.cols, ratio)) {
-                require(m.rows == request.rows && m.cols == request.cols && m.drop_count == 0 &&
-                            m.drop_ratio == ratio,
+                require(m.rows == request.rows && m.cols == request.cols && m.drop_count == 0 && m.drop_ratio == ratio,
                         "resized to the size asked");
             } else {
                 require(same_record(m, before), "a failed resize keeps the matrix as it was");

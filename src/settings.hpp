@@ -10,10 +10,10 @@ struct settings {
     bool background = false;
     bool help = false;
     bool version = false;
-    std::uint8_t speed = 10;   // frames per second, 1 to 100
-    std::uint8_t drops = 10;   // drops per 1,000 cells, 1 to 100
-    std::uint8_t errors = 2;   // glyph changes per frame, percent of the cells, 1 to 100
-    std::int64_t seed = 0;     // 0: take the clock
+    std::uint8_t speed = 10;  // frames per second, 1 to 100
+    std::uint8_t drops = 10;  // drops per 1,000 cells, 1 to 100
+    std::uint8_t errors = 2;  // glyph changes per frame, percent of the cells, 1 to 100
+    std::int64_t seed = 0;    // 0: take the clock
 };
 
 constexpr std::uint8_t settings_speed_default = 10;

@@ -223,7 +223,8 @@ TEST(Signals, StormOfSizeChangesThenTermination) {
         cell_counts.insert(std::size_t{r} * k);
         ASSERT_TRUE(pty_resize(c, r, k));
         if (i % 4 == 0) {
-            pty_read_until(c, [](const pty_child&) { return false; }, 1ms);
+            pty_read_until(
+                c, [](const pty_child&) { return false; }, 1ms);
         }
     }
     cell_counts.insert(20U * 60U);
@@ -299,10 +300,9 @@ TEST(Signals, TerminationDuringStartupIsForgotten) {
     // part of the first fill on towards the reader, which the second makes up.
     const std::string fill = "dd if=/dev/zero of=/dev/stdout bs=4096 count=1024 oflag=nonblock 2>/dev/null";
     pty_child c;
-    ASSERT_TRUE(pty_start(
-        c, {.args = {"-c", fill + "; sleep 0.1; " + fill + "; exec \"$0\" \"$@\"", binary, "-r", "34", "-s", "100", "-d",
-                     "50"},
-            .binary = "/bin/sh"}));
+    ASSERT_TRUE(pty_start(c, {.args = {"-c", fill + "; sleep 0.1; " + fill + "; exec \"$0\" \"$@\"", binary, "-r", "34",
+                                       "-s", "100", "-d", "50"},
+                              .binary = "/bin/sh"}));
     const auto blocked = [&c, &binary] {
         const long call = syscall_of(c.pid);
         return executable_of(c.pid) == binary && (call == SYS_write || call == SYS_ioctl);
@@ -315,8 +315,8 @@ TEST(Signals, TerminationDuringStartupIsForgotten) {
     ASSERT_TRUE(wait_until([&c] { return !pending(c.pid, SIGTERM) && !pending(c.pid, SIGWINCH); }));
     ASSERT_TRUE(blocked()) << "the set-up did not wait for the terminal";
 
-    ASSERT_TRUE(pty_wait_frames(c, 6)) << "the run ended on the SIGTERM of its start-up; status " << c.status
-                                       << ", " << pty_split(c.out).frames.size() << " frames, " << c.err_text;
+    ASSERT_TRUE(pty_wait_frames(c, 6)) << "the run ended on the SIGTERM of its start-up; status " << c.status << ", "
+                                       << pty_split(c.out).frames.size() << " frames, " << c.err_text;
     end_with(c, SIGTERM);
 
     const pty_stream s = pty_split(c.out);
