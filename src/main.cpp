@@ -80,11 +80,13 @@ int main(int argc, char* argv[]) {
     running = 1;
     while (running != 0) {
         if (resized != 0) {
+            // Cleared before the query, so a change that lands while this one
+            // is handled is taken up next frame instead of lost.
+            resized = 0;
             term_size(size);  // on failure the last size is used again
             matrix_resize(picture, size.ws_row, size.ws_col, drop_ratio);
             matrix_fill(picture);
             rain_seed(picture);
-            resized = 0;
         }
         screen_draw(picture);
         rain_glitch(picture, error_ratio);

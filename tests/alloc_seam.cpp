@@ -4,6 +4,9 @@
 // by commas ("1" fails the first call, "2,3" the second and the third).
 // malloc is there because the compiler turns a realloc of the null pointer,
 // as in the first allocation, into a malloc. Every other call goes through.
+// The calls that ALLOC_SEAM_SIGWINCH lists first raise SIGWINCH: a window-size
+// change that lands in the middle of handling one, after its size query.
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 
@@ -14,22 +17,30 @@ namespace {
 
 unsigned calls = 0;
 
-// Whether the call just made is one to fail.
-bool fails() {
-    ++calls;
-    const char* rule = std::getenv("ALLOC_SEAM_FAIL");
+// Whether the list of call numbers in the variable `name` holds `call`.
+bool listed(const char* name, unsigned call) {
+    const char* rule = std::getenv(name);
     while (rule != nullptr && *rule != '\0') {
         char* end = nullptr;
         const unsigned long n = std::strtoul(rule, &end, 10);
         if (end == rule) {
             return false;
         }
-        if (n == calls) {
+        if (n == call) {
             return true;
         }
         rule = *end == ',' ? end + 1 : end;
     }
     return false;
+}
+
+// Counts the call just made; whether it is one to fail.
+bool fails() {
+    ++calls;
+    if (listed("ALLOC_SEAM_SIGWINCH", calls)) {
+        std::raise(SIGWINCH);
+    }
+    return listed("ALLOC_SEAM_FAIL", calls);
 }
 
 }  // namespace

@@ -199,6 +199,33 @@ TEST(AllocationFailure, FailedResizeKeepsTheOldSizeAndItsCount) {
     matrix_free(m.cells);
 }
 
+// A size change that lands while another is being handled, after its size
+// query, is not lost: the next frame handles it, refilling and reseeding again.
+TEST(Signals, SizeChangeDuringAResizeIsTakenUpNextFrame) {
+    setenv("ALLOC_SEAM_SIGWINCH", "2", 1);
+    pty_child c;
+    const bool started = pty_start(
+        c, {.args = {"-r", "35", "-s", "100", "-d", "50"}, .rows = 12, .cols = 40, .binary = GLYPHFALL_ALLOC_SEAM});
+    unsetenv("ALLOC_SEAM_SIGWINCH");
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(pty_wait_frames(c, 4));
+    ASSERT_TRUE(pty_resize(c, 8, 20));
+    ASSERT_TRUE(pty_read_until(c, [](const pty_child& x) {
+        const pty_stream s = pty_split(x.out);
+        return s.frames.size() >= 6 && cells_of(s.frames[s.frames.size() - 6]) == 8U * 20U;
+    }));
+    end_with(c, SIGTERM);
+
+    const pty_stream s = pty_split(c.out);
+    model m = model_of(50, 35);
+    ASSERT_TRUE(matrix_create(m.cells, 12, 40, m.drop_ratio));
+    matrix_fill(m.cells);
+    const std::vector<std::size_t> taken = follow(s.frames, m, {resize_to(8, 20), resize_to(8, 20)});
+    ASSERT_EQ(taken.size(), 2U) << "the change raised during the resize was lost";
+    EXPECT_EQ(taken[1], taken[0] + 1);
+    matrix_free(m.cells);
+}
+
 // Several hundred size changes, a third of them to 0 rows or 0 columns,
 // while the program draws as fast as it can; it follows each size it reads
 // and then ends cleanly on SIGTERM.
