@@ -19,6 +19,7 @@
 #include "rain.hpp"
 #include "screen.hpp"
 #include "settings.hpp"
+#include "spread.hpp"
 
 namespace {
 
@@ -226,19 +227,6 @@ public:
         }
     }
 };
-
-struct spread {
-    double median;
-    double low;
-    double high;
-};
-
-spread spread_of(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    const double median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-    return {median, values.front(), values.back()};
-}
 
 // Repetition i of one benchmark against repetition i of the other.
 bool ratios(const recording_reporter& r, const std::string& top, const std::string& bottom, spread& out) {

@@ -34,6 +34,8 @@
 #include <string_view>
 #include <vector>
 
+#include "spread.hpp"
+
 namespace {
 
 constexpr std::string_view home = "\033[H";
@@ -262,18 +264,6 @@ bool run_floor(std::string_view output, const std::vector<std::size_t>& starts, 
         return false;
     }
     return spent >= 0;
-}
-
-struct spread {
-    double median;
-    double low;
-    double high;
-};
-
-spread spread_of(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return {n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2, values.front(), values.back()};
 }
 
 bool parse_size(const char* text, unsigned short& cols, unsigned short& rows) {

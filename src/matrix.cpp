@@ -67,11 +67,11 @@ void matrix_fill(matrix& m) {
 }
 
 void matrix_set_kind(matrix& m, std::int32_t row, std::int32_t col, std::uint32_t kind) {
-    set_bits(m, row, col, 0x0300, static_cast<cell>((kind & 3U) << cell_kind_shift));
+    set_bits(m, row, col, cell_kind_mask, static_cast<cell>((kind & 3U) << cell_kind_shift));
 }
 
 void matrix_set_value(matrix& m, std::int32_t row, std::int32_t col, std::uint32_t value) {
-    set_bits(m, row, col, 0xFC00, static_cast<cell>((value & 63U) << cell_value_shift));
+    set_bits(m, row, col, cell_value_mask, static_cast<cell>((value & 63U) << cell_value_shift));
 }
 
 void matrix_set_glyph(matrix& m, std::int32_t row, std::int32_t col, std::uint32_t glyph) {

@@ -11,7 +11,9 @@ using cell = std::uint16_t;
 constexpr unsigned cell_kind_shift = 8;
 constexpr unsigned cell_value_shift = 10;
 constexpr cell cell_glyph_mask = 0x00FF;
-constexpr cell cell_light_mask = 0xFF00;
+constexpr cell cell_kind_mask = 0x0300;
+constexpr cell cell_value_mask = 0xFC00;
+constexpr cell cell_light_mask = 0xFF00;  // kind and value
 
 enum : std::uint8_t { kind_empty = 0, kind_head = 1, kind_tail = 2 };
 

@@ -40,10 +40,9 @@ cell lighting(std::uint32_t kind, std::uint32_t value) {
 // Tested on the 16-bit word, not through cell_kind: narrowing to a byte would
 // cost the vectorized loop a pack and unpack per step.
 cell moved_down(cell above, cell here) {
-    constexpr cell kind_bits = 0x0300;
     const cell glyph = here & cell_glyph_mask;
-    const cell left = (here & kind_bits) == 0 ? here : glyph;
-    return (above & kind_bits) != 0 ? static_cast<cell>(glyph | (above & cell_light_mask)) : left;
+    const cell left = (here & cell_kind_mask) == 0 ? here : glyph;
+    return (above & cell_kind_mask) != 0 ? static_cast<cell>(glyph | (above & cell_light_mask)) : left;
 }
 
 // The lighting byte that grows in on row 0 of a column lit there: the next

@@ -70,7 +70,6 @@ constexpr std::size_t block_cells = 64;
 
 // Bit i set when cell i has a kind other than empty.
 std::uint64_t lit_mask(const cell* cells, std::size_t count) {
-    constexpr cell kind_bits = 0x0300;
     std::uint64_t mask = 0;
     if constexpr (std::endian::native == std::endian::little) {
         if (count == block_cells) {
@@ -79,7 +78,7 @@ std::uint64_t lit_mask(const cell* cells, std::size_t count) {
             // bits: byte k lands on bit 56 + k, and no two partial products meet.
             std::array<std::uint8_t, block_cells> lit;  // NOLINT: filled next
             for (std::size_t i = 0; i < block_cells; ++i) {
-                lit[i] = (cells[i] & kind_bits) != 0 ? 1 : 0;
+                lit[i] = (cells[i] & cell_kind_mask) != 0 ? 1 : 0;
             }
             for (std::size_t k = 0; k < block_cells / 8; ++k) {
                 std::uint64_t eight = 0;
@@ -90,7 +89,7 @@ std::uint64_t lit_mask(const cell* cells, std::size_t count) {
         }
     }
     for (std::size_t i = 0; i < count; ++i) {
-        mask |= ((cells[i] & kind_bits) != 0 ? std::uint64_t{1} : 0) << i;
+        mask |= ((cells[i] & cell_kind_mask) != 0 ? std::uint64_t{1} : 0) << i;
     }
     return mask;
 }
