@@ -36,8 +36,11 @@ void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOC
 
 void set_cloexec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
 
-std::vector<char*> argv_of(const std::vector<std::string>& args, const char* binary = nullptr) {
+std::vector<char*> argv_of(const std::vector<std::string>& args, const char* binary, const char* emulator) {
     std::vector<char*> argv;
+    if (emulator != nullptr) {
+        argv.push_back(const_cast<char*>(emulator));
+    }
     argv.push_back(const_cast<char*>(binary != nullptr ? binary : pty_binary()));
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -138,6 +141,11 @@ bool finish(pty_child& c, pty_clock::time_point deadline) {
 
 const char* pty_binary() { return GLYPHFALL_BINARY; }
 
+const char* pty_emulator() {
+    constexpr std::string_view emulator = GLYPHFALL_EMULATOR;
+    return emulator.empty() ? nullptr : emulator.data();
+}
+
 bool pty_start(pty_child& c, const pty_options& o) {
     winsize size{};
     size.ws_row = o.rows;
@@ -166,7 +174,7 @@ bool pty_start(pty_child& c, const pty_options& o) {
     }
     tcsetattr(c.slave, TCSANOW, &modes);
 
-    std::vector<char*> argv = argv_of(o.args, o.binary);
+    std::vector<char*> argv = argv_of(o.args, o.binary, o.emulator);
     c.pid = fork();
     if (c.pid == 0) {
         setsid();
@@ -279,7 +287,8 @@ std::vector<pty_clock::time_point> pty_frame_times(const pty_child& c) {
     return times;
 }
 
-pty_plain_result pty_run_plain(const std::vector<std::string>& args, pty_sink sink, std::chrono::milliseconds timeout) {
+pty_plain_result pty_run_plain(const std::vector<std::string>& args, pty_sink sink, std::chrono::milliseconds timeout,
+                               const char* emulator) {
     pty_plain_result result;
     std::array<int, 2> out{-1, -1};
     std::array<int, 2> err{-1, -1};
@@ -287,7 +296,7 @@ pty_plain_result pty_run_plain(const std::vector<std::string>& args, pty_sink si
     const int input = open("/dev/null", O_RDONLY | O_CLOEXEC);
     const bool made = (sink == pty_sink::file ? file != nullptr : pipe2(out.data(), O_CLOEXEC) == 0) &&
                       pipe2(err.data(), O_CLOEXEC) == 0 && input != -1;
-    std::vector<char*> argv = argv_of(args);
+    std::vector<char*> argv = argv_of(args, nullptr, emulator);
     const pid_t pid = made ? fork() : -1;
     if (pid == 0) {
         setsid();

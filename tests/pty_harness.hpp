@@ -43,6 +43,10 @@ inline constexpr std::string_view pty_restore = "\033[0m\033[?25h\033[2J\033[H";
 // The path of the binary under test.
 const char* pty_binary();
 
+// What runs the binary under test when it was built for another architecture
+// (qemu-user); nullptr when it runs directly.
+const char* pty_emulator();
+
 struct pty_options {
     std::vector<std::string> args;  // after argv[0], which is pty_binary()
     std::uint16_t rows = 24;
@@ -50,6 +54,7 @@ struct pty_options {
     bool echo = true;              // the terminal's ECHO flag before the start
     int input = -1;                // standard input of the child; -1: the terminal itself
     const char* binary = nullptr;  // another build of the program; nullptr: pty_binary()
+    const char* emulator = pty_emulator();  // runs the binary; nullptr: none
 };
 
 struct pty_child {
@@ -127,7 +132,7 @@ struct pty_plain_result {
 };
 
 pty_plain_result pty_run_plain(const std::vector<std::string>& args, pty_sink sink,
-                               std::chrono::milliseconds timeout = 10s);
+                               std::chrono::milliseconds timeout = 10s, const char* emulator = pty_emulator());
 
 // The stream taken apart: everything up to and including the first "\033[H",
 // then one piece per frame (each starting with "\033[H"), then the restore

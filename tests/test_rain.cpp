@@ -247,7 +247,7 @@ TEST(RainSeed, CountInSinglePrecision) {
     const struct {
         std::uint16_t rows, cols;
         float ratio;
-        std::uint64_t drops;
+        std::size_t drops;
     } cases[] = {
         {30, 100, static_cast<float>(9 * 0.001), 26},  // 26.99999.. in single precision
         {24, 80, static_cast<float>(10 * 0.001), 19},
