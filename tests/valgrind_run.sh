@@ -25,12 +25,16 @@ fail() {
     exit 1
 }
 
-# Runs the check given as arguments every 0.1 s until it holds; fails after 60 s.
+# Runs the check given as arguments every 0.1 s until it holds; fails after
+# 60 s, or at once when the run has ended without it holding.
 wait_for() {
     what=$1
     shift
     tries=0
     until "$@"; do
+        if ended && ! "$@"; then
+            fail "the run ended, exit status $(cat "$work/status"), before: $what"
+        fi
         tries=$((tries + 1))
         [ "$tries" -lt 600 ] || fail "timed out waiting for: $what"
         sleep 0.1
