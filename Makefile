@@ -11,6 +11,11 @@ TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpk
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
+CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user libgtest-dev
+CLANG_PACKAGES = clang
+
+# The cross builds, each with its toolchain file in cmake/toolchains.
+CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
 
 # What `install` puts under PREFIX; the install test keeps this list in step
 # with the CMake install rules.
@@ -19,7 +24,7 @@ INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/compl
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-packages bench-build bench bench-process install uninstall package lint format-check clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package lint format-check clean
 
 all: build
 
@@ -30,7 +35,7 @@ build:
 run: build
 	$(BUILD)/release/glyphfall $(ARGS)
 
-test: lint test-release test-sanitize test-fuzz
+test: lint test-release test-sanitize test-fuzz test-cross test-clang
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -53,6 +58,28 @@ test-fuzz:
 	cmake -S fuzz -B $(BUILD)/fuzz -Wno-dev -DCMAKE_CXX_COMPILER=clang++
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	fuzz/run $(BUILD)/fuzz $(FUZZ_SECONDS)
+
+# Static builds for 32-bit x86 (x87), 32-bit ARM and 64-bit ARM, each running
+# its unit and end-to-end tests, ARM under qemu-user, and drawing the frames
+# of the release test build byte for byte (tests/same_frames.cpp).
+test-cross: $(CROSS_TARGETS:%=test-cross-%)
+
+cross-packages:
+	scripts/need-packages $(CROSS_PACKAGES)
+
+$(CROSS_TARGETS:%=test-cross-%): test-cross-%: test-release cross-packages
+	$(CONFIGURE) -B $(BUILD)/$* --toolchain cmake/toolchains/$*.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DGLYPHFALL_WERROR=ON -DGLYPHFALL_NATIVE_BUILD=$(abspath $(BUILD)/test)
+	cmake --build $(BUILD)/$* -j $(JOBS)
+	$(TESTS) $(BUILD)/$*
+
+# The whole suite again, built by clang++ with libstdc++.
+test-clang: test-packages
+	scripts/need-packages $(CLANG_PACKAGES)
+	$(CONFIGURE) -B $(BUILD)/clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DGLYPHFALL_WERROR=ON -DGLYPHFALL_BENCH=ON
+	cmake --build $(BUILD)/clang -j $(JOBS)
+	$(TESTS) $(BUILD)/clang
 
 # Benchmarks, in a release build of their own; docs/performance.md has the
 # figures. `bench`: the parts of a frame against copying the frame's bytes.
