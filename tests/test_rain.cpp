@@ -247,7 +247,7 @@ TEST(RainSeed, CountInSinglePrecision) {
     const struct {
         std::uint16_t rows, cols;
         float ratio;
-        std::uint64_t drops;
+        std::size_t drops;
     } cases[] = {
         {30, 100, static_cast<float>(9 * 0.001), 26},  // 26.99999.. in single precision
         {24, 80, static_cast<float>(10 * 0.001), 19},
@@ -341,6 +341,16 @@ TEST(RainSpawn, KeepsNearTheTargetAt80x24) {
             matrix_free(expected);
         }
     }
+}
+
+// The difference from the target is rounded to single precision before it is
+// divided: 16841725 becomes 16841724, which 65532 rows divide exactly (257).
+// Unrounded, the quotient passes 257 and one more drop enters.
+TEST(RainSpawn, DifferenceRoundedToSingleBeforeTheDivision) {
+    matrix m = matrix_picture(65532, 1);
+    m.drop_count = (std::uint64_t{1} << 32) - 16841725;  // target 0 less this: 16841725 in 32 bits
+    EXPECT_TRUE(draws_exactly(5U, 2 * 258, [&] { rain_spawn(m); }));
+    matrix_free(m);
 }
 
 TEST(RainEveryOperation, NoCellsNoNumbersNoChange) {
