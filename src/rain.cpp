@@ -76,22 +76,20 @@ void rain_place_drop(matrix& m, std::int32_t row, std::int32_t col, std::int32_t
     if (row < 0 || length < 0) {
         return;
     }
-    std::int32_t r = row;
-    for (std::int64_t k = 0; k <= length; ++k) {
-        if (r < m.rows) {
-            if (k == 0) {
-                matrix_set_kind(m, r, col, kind_head);
-                matrix_set_value(m, r, col, static_cast<std::uint32_t>(length));
-                ++m.drop_count;
-            } else {
-                matrix_set_kind(m, r, col, kind_tail);
-                matrix_set_value(m, r, col, shade(k, length));
-            }
+    // Cell k of the drop (0 the head) lies on row - k. Those below the bottom
+    // row are skipped at once, those above the top edge are not stored.
+    const std::int64_t first = std::max<std::int64_t>(0, std::int64_t{row} - m.rows + 1);
+    const std::int64_t last = std::min<std::int64_t>(length, row);
+    for (std::int64_t k = first; k <= last; ++k) {
+        const auto r = static_cast<std::int32_t>(row - k);
+        if (k == 0) {
+            matrix_set_kind(m, r, col, kind_head);
+            matrix_set_value(m, r, col, static_cast<std::uint32_t>(length));
+            ++m.drop_count;
+        } else {
+            matrix_set_kind(m, r, col, kind_tail);
+            matrix_set_value(m, r, col, shade(k, length));
         }
-        if (r == 0) {
-            break;  // the rest of the drop lies above the top edge
-        }
-        --r;
     }
 }
 
