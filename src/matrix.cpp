@@ -1,11 +1,17 @@
 #include "matrix.hpp"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
 
-// The program's one allocation site: the cells are its only heap memory.
+// The program's one allocation site: the cells are its only heap memory. On
+// a 32-bit target a window of 2^31 cells or more has more bytes than size_t
+// can count: it fails as an allocation would, not as a wrapped-round size.
 cell* cells_realloc(cell* old, std::size_t count) {
+    if (count > SIZE_MAX / sizeof(cell)) {
+        return nullptr;
+    }
     return static_cast<cell*>(std::realloc(old, count * sizeof(cell)));
 }
 

@@ -30,7 +30,8 @@ struct matrix {
     float drop_ratio;
 };
 
-// rows x cols never overflows: 65535 x 65535 fits easily in size_t.
+// rows x cols never overflows: 65535 x 65535 fits even a 32-bit size_t. Its
+// size in bytes may not, which matrix_create and matrix_resize refuse.
 constexpr std::size_t matrix_size(const matrix& m) { return std::size_t{m.rows} * m.cols; }
 
 // Zeroes the record, then allocates rows x cols cells. On failure the record

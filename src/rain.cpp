@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "single.hpp"
+
 namespace {
 
 // Drop lengths run from 8 to 63: exactly the range of a head's value field.
@@ -22,9 +24,12 @@ std::uint64_t count_of(float x) {
     return static_cast<std::uint64_t>(x < cap ? x : cap);
 }
 
-// Cells times the ratio in single precision. The product is formed in 64 bits
-// so huge windows cannot overflow; where it fits in 32 bits the float is the same.
-std::uint64_t cells_times(const matrix& m, float ratio) { return count_of(static_cast<float>(matrix_size(m)) * ratio); }
+// Cells times the ratio in single precision. The cell count is never cut to
+// 32 bits signed, so huge windows cannot overflow; below 2^31 cells that
+// changes nothing.
+std::uint64_t cells_times(const matrix& m, float ratio) {
+    return count_of(single(single(static_cast<float>(matrix_size(m))) * ratio));
+}
 
 // The exact ceiling of 5k/L: float or double quotients round the wrong way.
 std::uint32_t shade(std::int64_t k, std::int64_t length) {
@@ -71,22 +76,20 @@ void rain_place_drop(matrix& m, std::int32_t row, std::int32_t col, std::int32_t
     if (row < 0 || length < 0) {
         return;
     }
-    std::int32_t r = row;
-    for (std::int64_t k = 0; k <= length; ++k) {
-        if (r < m.rows) {
-            if (k == 0) {
-                matrix_set_kind(m, r, col, kind_head);
-                matrix_set_value(m, r, col, static_cast<std::uint32_t>(length));
-                ++m.drop_count;
-            } else {
-                matrix_set_kind(m, r, col, kind_tail);
-                matrix_set_value(m, r, col, shade(k, length));
-            }
+    // Cell k of the drop (0 the head) lies on row - k. Those below the bottom
+    // row are skipped at once, those above the top edge are not stored.
+    const std::int64_t first = std::max<std::int64_t>(0, std::int64_t{row} - m.rows + 1);
+    const std::int64_t last = std::min<std::int64_t>(length, row);
+    for (std::int64_t k = first; k <= last; ++k) {
+        const auto r = static_cast<std::int32_t>(row - k);
+        if (k == 0) {
+            matrix_set_kind(m, r, col, kind_head);
+            matrix_set_value(m, r, col, static_cast<std::uint32_t>(length));
+            ++m.drop_count;
+        } else {
+            matrix_set_kind(m, r, col, kind_tail);
+            matrix_set_value(m, r, col, shade(k, length));
         }
-        if (r == 0) {
-            break;  // the rest of the drop lies above the top edge
-        }
-        --r;
     }
 }
 
@@ -174,7 +177,7 @@ void rain_spawn(matrix& m) {
     const std::uint64_t target = cells_times(m, m.drop_ratio);
     // The low 32 bits of the difference, read as signed.
     const auto d = static_cast<std::int32_t>(static_cast<std::uint32_t>(target - m.drop_count));
-    const float k = std::ceil(static_cast<float>(d) / static_cast<float>(m.rows));
+    const float k = std::ceil(single(single(static_cast<float>(d)) / static_cast<float>(m.rows)));
     if (k < 0.0F) {
         return;  // well above the target; a ceiling of -0 still spawns one
     }

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "single.hpp"
+
 namespace {
 
 // A leading '+' stops glibc's getopt at the first non-option instead of
@@ -17,9 +19,10 @@ constexpr const char* options = "bd:e:hr:s:V";
 constexpr int restart_index = 1;
 #endif
 
-// The low 8 bits of what atoi reads. strtol is what glibc's atoi calls, but it
-// stays defined when the number does not fit in an int.
-std::uint8_t low_byte(const char* text) { return static_cast<std::uint8_t>(std::strtol(text, nullptr, 10)); }
+// The low 8 bits of what atoi reads where long has 64 bits: glibc's atoi is
+// strtol cut to an int. strtoll gives 32-bit targets the same numbers (strtol
+// would stop at 2^31 - 1 there) and stays defined where atoi would not.
+std::uint8_t low_byte(const char* text) { return static_cast<std::uint8_t>(std::strtoll(text, nullptr, 10)); }
 
 std::uint8_t clamp(std::uint8_t value, std::uint8_t fallback) {
     if (value == 0) {
@@ -86,13 +89,13 @@ bool settings_finish(settings& s, const char* program, std::FILE* out) {
 timespec settings_frame_delay(const settings& s) {
     // An unclamped 0 would make the delay infinite and its conversion undefined.
     const unsigned speed = s.speed != 0 ? s.speed : settings_speed_default;
-    const auto seconds = static_cast<float>(1.0 / speed);
+    const float seconds = single(1.0 / speed);
     timespec delay{};
     delay.tv_sec = static_cast<std::time_t>(seconds);
-    delay.tv_nsec = static_cast<long>((seconds - static_cast<float>(delay.tv_sec)) * 1e9F);
+    delay.tv_nsec = static_cast<long>(single((seconds - static_cast<float>(delay.tv_sec)) * 1e9F));
     return delay;
 }
 
-float settings_drop_ratio(const settings& s) { return static_cast<float>(s.drops * 0.001); }
+float settings_drop_ratio(const settings& s) { return single(s.drops * 0.001); }
 
-float settings_error_ratio(const settings& s) { return static_cast<float>(s.errors * 0.01); }
+float settings_error_ratio(const settings& s) { return single(s.errors * 0.01); }

@@ -146,6 +146,42 @@ TEST(AllocationFailure, FailedCreateDrawsEmptyFramesUntilASizeChange) {
     matrix_free(m.cells);
 }
 
+// On a 32-bit target the bytes of such windows outgrow size_t: their cells
+// can't be had, as when an allocation fails, and the run goes on.
+TEST(AllocationFailure, WindowsWhoseBytesOutgrowSizeTOnA32BitTarget) {
+    if (sizeof(std::size_t) > 4) {
+        GTEST_SKIP() << "a 64-bit target can count them: it would fill and draw 2^31 cells";
+    }
+    pty_child c;
+    ASSERT_TRUE(pty_start(c, {.args = {"-r", "33", "-s", "100"}, .rows = 32769, .cols = 65535}));
+    ASSERT_TRUE(pty_wait_frames(c, 3));
+    ASSERT_TRUE(pty_resize(c, 10, 30));
+    const auto frames_of_cells = [](std::size_t count) {
+        return [count](const pty_child& x) {
+            const pty_stream s = pty_split(x.out);
+            return s.frames.size() >= 4 && cells_of(s.frames[s.frames.size() - 2]) == count &&
+                   cells_of(s.frames[s.frames.size() - 3]) == count;
+        };
+    };
+    ASSERT_TRUE(pty_read_until(c, frames_of_cells(300)));
+    const std::size_t before = pty_frames_begun(c);
+    ASSERT_TRUE(pty_resize(c, 46341, 46341));
+    ASSERT_TRUE(pty_wait_frames(c, before + 5));
+    end_with(c, SIGTERM);
+
+    const pty_stream s = pty_split(c.out);
+    model m = model_of(10, 33);
+    const std::vector<std::size_t> taken = follow(s.frames, m, {resize_to(10, 30), resize_to(46341, 46341, false)});
+    ASSERT_EQ(taken.size(), 2U);
+    for (std::size_t i = 0; i < taken[0]; ++i) {
+        EXPECT_EQ(s.frames[i], pty_home) << "frame " << i;
+    }
+    for (std::size_t i = taken[0]; i < s.frames.size(); ++i) {
+        EXPECT_EQ(cells_of(s.frames[i]), 300U) << "frame " << i;
+    }
+    matrix_free(m.cells);
+}
+
 // A reallocation that fails keeps the old cells: the picture is refilled and
 // reseeded at the old size, and the drop count goes on from where it was, so
 // fewer drops are spawned. The next size change that gets its cells recovers.

@@ -173,6 +173,14 @@ TEST(Rain, TheSeedFixesEveryByte) {
     const std::string once = bytes("1234");
     EXPECT_EQ(once, bytes("1234"));
     EXPECT_NE(once, bytes("1235"));
+    // The generator gets the seed's low 32 bits, whatever lies above them.
+    const struct {
+        const char* seed;
+        const char* same_as;
+    } low_bits[] = {{"4294967301", "5"}, {"-1", "4294967295"}, {"-4294967291", "5"}};
+    for (const auto& c : low_bits) {
+        EXPECT_EQ(bytes(c.seed), bytes(c.same_as)) << "-r " << c.seed << " and -r " << c.same_as;
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "matrix.hpp"
@@ -238,6 +239,37 @@ TEST(MatrixLifecycle, ResizeTakesTheNewSizeAndResetsTheCount) {
             matrix_set_glyph(m, c.rows - 1, c.cols - 1, 'z');
             EXPECT_EQ(m.cells[matrix_size(m) - 1], cell{'z'});
         }
+        matrix_free(m);
+    }
+}
+
+// On a 32-bit target the bytes of 2^31 cells or more do not fit in size_t: a
+// wrapped-round size would allocate a sliver and fill far past it.
+TEST(MatrixLifecycle, SizesWhoseBytesSizeTCannotCountFail) {
+    if (sizeof(std::size_t) > 4) {
+        GTEST_SKIP() << "every size fits a 64-bit size_t";
+    }
+    const struct {
+        std::uint16_t rows, cols;
+    } sizes[] = {{32769, 65535}, {46341, 46341}, {65535, 65535}, {65535, 32769}};
+    for (const auto& size : sizes) {
+        const std::string label = text_of(size.rows, " x ", size.cols);
+        matrix m{};
+        m.drop_count = 4;
+        EXPECT_FALSE(matrix_create(m, size.rows, size.cols, 0.01F)) << label;
+        EXPECT_EQ(m.cells, nullptr) << label;
+        EXPECT_EQ(matrix_size(m), 0U) << label;
+        EXPECT_EQ(m.drop_count, 0U) << label;
+
+        ASSERT_TRUE(matrix_create(m, 3, 4, 0.01F));
+        const cell* const cells = m.cells;
+        m.drop_count = 9;
+        EXPECT_FALSE(matrix_resize(m, size.rows, size.cols, 0.05F)) << label;
+        EXPECT_EQ(m.cells, cells) << label;
+        EXPECT_EQ(m.rows, 3) << label;
+        EXPECT_EQ(m.cols, 4) << label;
+        EXPECT_EQ(m.drop_count, 9U) << label;
+        EXPECT_EQ(m.drop_ratio, 0.01F) << label;
         matrix_free(m);
     }
 }

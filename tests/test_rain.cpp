@@ -102,11 +102,19 @@ TEST(RainShade, ExactCeilingOfFiveKOverLength) {
         EXPECT_EQ(column_lights(m, 0), expected) << "length " << length;
         matrix_free(m);
     }
-    // Where a quotient formed in floating point lands just above 1.
-    matrix m = matrix_picture(11, 1);
-    rain_place_drop(m, 10, 0, 10);
-    EXPECT_EQ(column_lights(m, 0)[8], "t1");
-    matrix_free(m);
+    // Where a quotient formed in floating point lands on the wrong side of an
+    // integer: 2/10 times 5 in double precision, and 16777220 / 16777219 in
+    // single precision, whose operands both round to 16777220.
+    const struct {
+        std::int32_t k, length;
+        const char* shade;
+    } cases[] = {{2, 10, "t1"}, {3355444, 16777219, "t2"}, {16777219, 16777219, "t5"}, {1, 2147483647, "t1"}};
+    for (const auto& c : cases) {
+        matrix m = matrix_picture(1, 1);  // the drop's cell k, and nothing else, on the one row
+        rain_place_drop(m, c.k, 0, c.length);
+        EXPECT_EQ(column_lights(m, 0), lights{c.shade}) << "k " << c.k << " length " << c.length;
+        matrix_free(m);
+    }
 }
 
 TEST(RainAdvance, ThreeRowColumnOverFourAdvances) {
@@ -341,6 +349,16 @@ TEST(RainSpawn, KeepsNearTheTargetAt80x24) {
             matrix_free(expected);
         }
     }
+}
+
+// The difference from the target is rounded to single precision before it is
+// divided: 16841725 becomes 16841724, which 65532 rows divide exactly (257).
+// Unrounded, the quotient passes 257 and one more drop enters.
+TEST(RainSpawn, DifferenceRoundedToSingleBeforeTheDivision) {
+    matrix m = matrix_picture(65532, 1);
+    m.drop_count = (std::uint64_t{1} << 32) - 16841725;  // target 0 less this: 16841725 in 32 bits
+    EXPECT_TRUE(draws_exactly(5U, 2 * 258, [&] { rain_spawn(m); }));
+    matrix_free(m);
 }
 
 TEST(RainEveryOperation, NoCellsNoNumbersNoChange) {

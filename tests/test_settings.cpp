@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,15 @@ const run_case run_cases[] = {
     {{"-bs5"}, 5, 10, 2, true, 0},
     {{"-s5", "-d20", "-e30", "-r77"}, 5, 20, 30, false, 77},
     {{"-s", "20", "-d", "30", "-e", "40", "-r", "123456789012", "-b"}, 20, 30, 40, true, 123456789012},
+    // Numbers past 32 bits keep their low byte on every target, as where long has 64 bits.
+    {{"-d", "4294967296"}, 10, 10, 2, false, 0},
+    {{"-d", "2147483648"}, 10, 10, 2, false, 0},
+    {{"-d", "-2147483649"}, 10, 100, 2, false, 0},
+    {{"-e", "4294967297"}, 10, 10, 1, false, 0},
+    {{"-s", "1099511627826"}, 50, 10, 2, false, 0},
+    {{"-s", "99999999999999999999"}, 100, 10, 2, false, 0},
+    {{"-d", "-99999999999999999999"}, 10, 10, 2, false, 0},
+    {{"-r", "-9223372036854775808"}, 10, 10, 2, false, std::numeric_limits<std::int64_t>::min()},
 };
 
 std::string joined(const words& args) {
