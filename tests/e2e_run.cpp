@@ -171,8 +171,8 @@ TEST(Resize, FramesFollowTheNewSizeAndStartFullOfDrops) {
         const std::vector<pty_frame> frames = pty_parse_frames(c);
         constexpr std::size_t old_cells = 24U * 80U;
         const std::size_t new_cells = std::size_t{ch.to.rows} * ch.to.cols;
-        const auto first_new = std::find_if(frames.begin(), frames.end(),
-                                            [](const pty_frame& f) { return f.cells.size() != old_cells; });
+        const auto first_new =
+            std::find_if(frames.begin(), frames.end(), [](const pty_frame& f) { return f.cells.size() != old_cells; });
         ASSERT_GE(first_new - frames.begin(), 3);
         ASSERT_NE(first_new, frames.end());
         for (auto f = first_new; f != frames.end(); ++f) {

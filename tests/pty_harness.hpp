@@ -54,7 +54,8 @@ struct pty_options {
     bool echo = true;              // the terminal's ECHO flag before the start
     int input = -1;                // standard input of the child; -1: the terminal itself
     const char* binary = nullptr;  // another build of the program; nullptr: pty_binary()
-    const char* emulator = pty_emulator();  // runs the binary; nullptr: none
+    // What runs the binary, for a build of another architecture; nullptr: none.
+    const char* emulator = pty_emulator();
 };
 
 struct pty_child {

@@ -35,8 +35,9 @@ using pair = std::array<pty_child, 2>;
 
 bool start(pair& p, const std::vector<std::string>& args, size s) {
     return pty_start(p[0], {.args = args, .rows = s.rows, .cols = s.cols}) &&
-           pty_start(p[1], {.args = args, .rows = s.rows, .cols = s.cols, .binary = other_binary,
-                            .emulator = other_emulator});
+           pty_start(
+               p[1],
+               {.args = args, .rows = s.rows, .cols = s.cols, .binary = other_binary, .emulator = other_emulator});
 }
 
 bool wait_frames(pair& p, std::size_t frames) {
