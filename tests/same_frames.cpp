@@ -5,9 +5,12 @@
 // usage: same_frames OTHER [EMULATOR] [GoogleTest options]
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pty_harness.hpp"
