@@ -7,7 +7,7 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind zsh fish
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind zsh fish screen
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
