@@ -125,7 +125,7 @@ std::string saver_round(pty_child& c, const std::string& client, const std::stri
     return shown_since(c, pressed);
 }
 
-TEST(screensaver, tmux_lock_shows_the_rain_and_ctrl_c_gives_the_window_back) {
+TEST(Screensaver, TmuxLockShowsTheRainAndCtrlCGivesTheWindowBack) {
     multiplexer m;
     ASSERT_FALSE(m.dir.empty());
     m.add("tmux.conf", "set -g lock-command '" + std::string(pty_binary()) + "'\n");
@@ -145,7 +145,7 @@ TEST(screensaver, tmux_lock_shows_the_rain_and_ctrl_c_gives_the_window_back) {
     pty_close(c);
 }
 
-TEST(screensaver, screen_blanker_shows_the_rain_and_a_key_gives_the_window_back) {
+TEST(Screensaver, ScreenBlankerShowsTheRainAndAKeyGivesTheWindowBack) {
     multiplexer m;
     ASSERT_FALSE(m.dir.empty());
     m.add("screenrc", "startup_message off\ndeflogin off\nblankerprg \"" + std::string(pty_binary()) + "\"\n");
