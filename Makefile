@@ -7,7 +7,7 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind zsh fish screen
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
@@ -19,7 +19,8 @@ CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
 
 # What `install` puts under PREFIX; the install test keeps this list in step
 # with the CMake install rules.
-INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/completions/glyphfall
+INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/completions/glyphfall \
+            share/zsh/vendor-completions/_glyphfall share/fish/vendor_completions.d/glyphfall.fish
 
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir

@@ -1,17 +1,25 @@
 #!/bin/bash
-# The bash completion, driven as bash drives it: COMP_WORDS and COMP_CWORD set,
-# the function called, COMPREPLY checked.
-# Usage: check_completion.sh COMPLETION_FILE GLYPHFALL
+# A completion driven by its own shell over the cases in completion_cases: the
+# options offered, and their descriptions against the help text. bash is
+# driven as it drives a completion function; zsh and fish by
+# complete_with.zsh and complete_with.fish, all cases in one run of the shell.
+# Usage: check_completion.sh bash|zsh|fish COMPLETION_FILE GLYPHFALL
 set -u
-# shellcheck source=/dev/null
-source "$1" || exit 1
-program=$2
+shell=$1
+completion=$(realpath "$2")
+program=$(realpath "$3")
+here=$(dirname "$(realpath "$0")")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Files that a fallback to file names would offer.
+touch "$work/drops" "$work/-drops"
+cd "$work" || exit 1
 
 failures=0
 # The lines of $1 joined by spaces, for messages and comparisons.
 oneline() { printf '%s' "$1" | tr '\n' ' '; }
 fail() {
-    echo "FAIL: $*" >&2
+    echo "FAIL: $shell: $*" >&2
     ((failures++))
 }
 
@@ -20,8 +28,20 @@ all=$("$program" -h | sed -n 's/^\t\(-.\)\t.*/\1/p' | tr '\n' ' ')
 all=${all% }
 [[ -n $all ]] || fail "no options found in the help text"
 
-# complete COMP_TYPE WORD... : runs the completion with the last word as the
-# one under the cursor and leaves the reply, one candidate a line, in $reply.
+# Each case as words, as the command line typed up to the cursor, and the
+# options expected.
+specs=() lines=() expected=()
+while IFS='|' read -r spec want; do
+    [[ -z $spec || $spec == '#'* ]] && continue
+    eval "words=($spec)"
+    specs+=("$spec")
+    lines+=("$(printf '%q ' "${words[@]:0:${#words[@]}-1}")${words[-1]}")
+    expected+=("${want//ALL/$all}")
+done <"$here/completion_cases"
+
+# complete_words COMP_TYPE WORD... : runs the bash completion with the last
+# word as the one under the cursor and leaves the reply, one candidate a line,
+# in $reply.
 complete_words() {
     COMP_TYPE=$1
     shift
@@ -35,51 +55,87 @@ complete_words() {
     reply=${reply%$'\n'}
 }
 
-# Without -o default or -o bashdefault, an empty reply means no file names.
-registered=$(complete -p glyphfall 2>&1)
-[[ $registered == "complete -F _glyphfall glyphfall" ]] || fail "registered as: $registered"
+# The offers of the bash completion for each case, printed as
+# complete_with.zsh and complete_with.fish print them. COMP_TYPE 9 is a first
+# Tab, 37 menu completion: both insert bare options. 63 is the listing on a
+# second Tab, where each option shows its description.
+complete_bash() {
+    # shellcheck source=/dev/null
+    source "$completion" || exit 1
+    # Without -o default or -o bashdefault, an empty reply means no file names.
+    registered=$(complete -p glyphfall 2>&1)
+    [[ $registered == "complete -F _glyphfall glyphfall" ]] || fail "registered as: $registered"
+    local spec line words inserted
+    for spec in "${specs[@]}"; do
+        eval "words=($spec)"
+        complete_words 9 "${words[@]}"
+        inserted=$reply
+        [[ $inserted != *' '* ]] || fail "($spec) inserts descriptions: [$(oneline "$inserted")]"
+        complete_words 37 "${words[@]}"
+        [[ $reply == "$inserted" ]] || fail "($spec) menu completion: [$(oneline "$reply")], first Tab: [$(oneline "$inserted")]"
+        complete_words 63 "${words[@]}"
+        [[ $(cut -d' ' -f1 <<<"$reply") == "$inserted" ]] ||
+            fail "($spec) listed: [$(oneline "$reply")], inserted: [$(oneline "$inserted")]"
+        [[ -z $reply ]] || while IFS= read -r line; do
+            case $line in
+                *'  '*) printf '%s\t%s\n' "${line%%  *}" "${line#*  }" ;;
+                *) printf '%s\t\n' "$line" ;;
+            esac
+        done <<<"$reply"
+        echo '#'
+    done
+}
 
-# COMP_TYPE 9 is a first Tab, 37 menu completion, 63 the listing on a second Tab.
-while IFS='|' read -r type words expected; do
-    eval "words=($words)"
-    complete_words "$type" "${words[@]}"
-    expected=${expected//ALL/$all}
-    [[ $(oneline "$reply") == "$expected" ]] || fail "type $type, words (${words[*]}): got [$(oneline "$reply")], want [$expected]"
-done <<'CASES'
-9|glyphfall ""|ALL
-9|glyphfall -|ALL
-37|glyphfall -|ALL
-63|glyphfall -V|-V
-9|glyphfall -d|-d
-63|glyphfall -x|
-9|glyphfall -d ""|
-9|glyphfall -e ""|
-9|glyphfall -r ""|
-9|glyphfall -s ""|
-9|glyphfall -s 5|
-9|glyphfall -bs ""|
-9|glyphfall -s 5 -b ""|ALL
-9|glyphfall -s5 -|ALL
-9|glyphfall -d -b -|ALL
-9|glyphfall -r -5 -|ALL
-9|glyphfall word -|
-9|glyphfall -- -|
-9|glyphfall - -|
-9|glyphfall "" -|
-9|glyphfall -b word -s|
-9|glyphfall /tmp/|
-CASES
+# zsh and fish read no start-up files and write nothing to the real home.
+shell_env=(env HOME="$work" XDG_CONFIG_HOME="$work" XDG_DATA_HOME="$work" XDG_CACHE_HOME="$work")
+case $shell in
+    bash) complete_bash >"$work/offered" ;;
+    zsh) "${shell_env[@]}" zsh -f "$here/complete_with.zsh" "$completion" "${lines[@]}" >"$work/offered" ;;
+    fish) "${shell_env[@]}" fish --no-config "$here/complete_with.fish" "$completion" "$program" "${lines[@]}" \
+        >"$work/offered" ;;
+    *) fail "no such shell" ;;
+esac </dev/null || fail "the shell failed"
 
-# The listing shows each option with its description; numbers carry the
-# range and default of the help text.
-complete_words 63 glyphfall -
-[[ $(cut -c1-2 <<<"$reply" | tr '\n' ' ') == "$all " ]] || fail "listed options: [$(oneline "$reply")]"
+# The ranges and defaults of the help text, as "-d 1 100 10" a line.
+ranges=$("$program" -h | sed -n 's/^\t\(-.\)\t.*(\([0-9]*\) \.\. \([0-9]*\), default: \([0-9]*\)).*/\1 \2 \3 \4/p')
+[[ -n $ranges ]] || fail "no ranges found in the help text"
+
+# check_case N OPTION<TAB>DESCRIPTION... : the candidates offered for case N.
+# Several are listed each with its description; numbers carry the range and
+# default of the help text.
+check_case() {
+    local n=$1 candidate option description names=()
+    shift
+    for candidate in "$@"; do
+        option=${candidate%%$'\t'*}
+        description=${candidate:${#option}+1}
+        names+=("$option")
+        if [[ -z $description ]]; then
+            (($# == 1)) || fail "[${lines[n]}]: $option is listed without a description"
+            continue
+        fi
+        [[ $description =~ ^[a-z]+ ]] || fail "the description of $option: [$description]"
+        while read -r name low high default; do
+            [[ $option != "$name" || $description == *"($low..$high, default $default)"* ]] ||
+                fail "the description of $option lacks ($low..$high, default $default): [$description]"
+        done <<<"$ranges"
+    done
+    [[ "${names[*]}" == "${expected[n]}" ]] || fail "[${lines[n]}]: offered [${names[*]}], want [${expected[n]}]"
+}
+
+# The offers, "option<TAB>description" a line, "#" after each case.
+n=0
+block=()
 while IFS= read -r line; do
-    [[ $line =~ ^-.\ \ [a-z]+ ]] || fail "no description: [$line]"
-done <<<"$reply"
-while read -r option low high default; do
-    grep -q -- "^$option .*($low\.\.$high, default $default)" <<<"$reply" ||
-        fail "the description of $option lacks ($low..$high, default $default)"
-done < <("$program" -h | sed -n 's/^\t\(-.\)\t.*(\([0-9]*\) \.\. \([0-9]*\), default: \([0-9]*\)).*/\1 \2 \3 \4/p')
+    if [[ $line != '#' ]]; then
+        block+=("$line")
+        continue
+    fi
+    ((n < ${#lines[@]})) || { fail "more results than cases"; break; }
+    check_case "$n" "${block[@]}"
+    block=()
+    ((n++))
+done <"$work/offered"
+((n == ${#lines[@]})) || fail "results for $n of ${#lines[@]} cases"
 
 ((failures == 0))

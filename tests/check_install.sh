@@ -20,7 +20,9 @@ DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null
 files=$(cd "$root" && find . -type f | LC_ALL=C sort)
 expected="./opt/glyphfall-test/bin/glyphfall
 ./opt/glyphfall-test/share/bash-completion/completions/glyphfall
-./opt/glyphfall-test/share/man/man6/glyphfall.6"
+./opt/glyphfall-test/share/fish/vendor_completions.d/glyphfall.fish
+./opt/glyphfall-test/share/man/man6/glyphfall.6
+./opt/glyphfall-test/share/zsh/vendor-completions/_glyphfall"
 [ "$files" = "$expected" ] || fail "installed:
 $files"
 
@@ -29,6 +31,10 @@ $files"
 cmp -s "$source/man/glyphfall.6" "$root$prefix/share/man/man6/glyphfall.6" || fail "the manual page differs"
 cmp -s "$source/completion/glyphfall" "$root$prefix/share/bash-completion/completions/glyphfall" ||
     fail "the completion differs"
+cmp -s "$source/completion/_glyphfall" "$root$prefix/share/zsh/vendor-completions/_glyphfall" ||
+    fail "the zsh completion differs"
+cmp -s "$source/completion/glyphfall.fish" "$root$prefix/share/fish/vendor_completions.d/glyphfall.fish" ||
+    fail "the fish completion differs"
 
 # A make run from `make test` would pass its own flags down; this one stands alone.
 env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" uninstall PREFIX="$prefix" DESTDIR="$root" >/dev/null

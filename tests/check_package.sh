@@ -36,7 +36,9 @@ field Depends | grep -Eq '(^|, )libc6( |,|$)' || fail "Depends: $(field Depends)
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $1, $2, $6 }' | LC_ALL=C sort -k3)
 expected="-rwxr-xr-x root/root ./usr/bin/glyphfall
 -rw-r--r-- root/root ./usr/share/bash-completion/completions/glyphfall
--rw-r--r-- root/root ./usr/share/man/man6/glyphfall.6.gz"
+-rw-r--r-- root/root ./usr/share/fish/vendor_completions.d/glyphfall.fish
+-rw-r--r-- root/root ./usr/share/man/man6/glyphfall.6.gz
+-rw-r--r-- root/root ./usr/share/zsh/vendor-completions/_glyphfall"
 [ "$files" = "$expected" ] || fail "the package holds:
 $files"
 
@@ -46,5 +48,9 @@ gzip -dc "$work/root/usr/share/man/man6/glyphfall.6.gz" | cmp -s - "$source/man/
     fail "the packed manual page differs"
 cmp -s "$work/root/usr/share/bash-completion/completions/glyphfall" "$source/completion/glyphfall" ||
     fail "the packed completion differs"
+cmp -s "$work/root/usr/share/zsh/vendor-completions/_glyphfall" "$source/completion/_glyphfall" ||
+    fail "the packed zsh completion differs"
+cmp -s "$work/root/usr/share/fish/vendor_completions.d/glyphfall.fish" "$source/completion/glyphfall.fish" ||
+    fail "the packed fish completion differs"
 
 [ "$failures" -eq 0 ]
