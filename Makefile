@@ -7,19 +7,21 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind \
+                $(PACKAGE_PACKAGES) lintian devscripts
+PACKAGE_PACKAGES = dpkg-dev file
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
 
-# What `install` puts under PREFIX; the install test keeps this list in step
-# with the CMake install rules.
+# What `install` puts under PREFIX (`make installed` lists it); the install
+# and package tests keep this list in step with the CMake install rules.
 INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/completions/glyphfall
 
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-packages bench-build bench bench-process install uninstall package lint format-check clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-packages bench-build bench bench-process install uninstall installed package lint format-check clean
 
 all: build
 
@@ -81,10 +83,14 @@ install: build
 uninstall:
 	for file in $(INSTALLED); do rm -f -- "$(DESTDIR)$(PREFIX)/$$file"; done
 
+installed:
+	@printf '%s\n' $(INSTALLED)
+
 # A Debian package, $(BUILD)/release/glyphfall_<version>_<arch>.deb; dpkg-shlibdeps
-# finds its dependencies.
+# finds its dependencies, with file(1) for CPack. The same sources give the
+# same bytes (cmake/package-epoch.cmake).
 package: build
-	scripts/need-packages dpkg-dev
+	scripts/need-packages $(PACKAGE_PACKAGES)
 	cd $(BUILD)/release && cpack
 
 # clang-tidy over src/ with the compile commands of the release build, then
