@@ -29,8 +29,10 @@ build:
 	$(CONFIGURE) -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 
+# The program runs as the terminal's foreground job, so Ctrl-C reaches it and
+# not make (scripts/foreground says why).
 run: build
-	$(BUILD)/release/glyphfall $(ARGS)
+	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
 test: lint test-release test-sanitize test-fuzz
 
