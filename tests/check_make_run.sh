@@ -1,11 +1,11 @@
 #!/bin/sh
 # The README's run command ended with Ctrl-C, as its reader does it: `make run`
 # typed at a shell prompt in a tmux pane (a private server), the rain, Ctrl-C,
-# ROUNDS times. Every round must end with status 0 or 130 and a screen with
-# nothing on it but the status line and the prompt: no message from make, the
-# cursor shown, echo on (the next command line shows as it is typed). Then a
-# few rounds the way a script does it: `make run` under script(1), SIGINT sent
-# to the terminal's foreground process group.
+# ROUNDS times. Every round must end with a screen that holds nothing but a
+# prompt showing status 0 or 130: no message from make; and the cursor shown,
+# echo on (the next command line shows as it is typed). Then
+# Ctrl-Z and fg once, and a few rounds the way a script does it: `make run`
+# under script(1), SIGINT sent to the terminal's foreground process group.
 # The program under test stands in for the build: `make -o build` keeps make
 # from building, BUILD points at a folder that holds it.
 # usage: check_make_run.sh SOURCE_DIR GLYPHFALL [ROUNDS]
@@ -77,7 +77,7 @@ while [ "$round" -le "$rounds" ]; do
     t send-keys -t "$pane" Enter
     wait_for "the rain (the cursor hidden)" cursor_is 0
     # Ctrl-C at different moments of the 100 ms between frames.
-    sleep "0.$((round % 4 * 3))"
+    sleep "0.0$((round % 5 * 2))"
     t send-keys -t "$pane" C-c
     wait_for "the prompt after the run" prompt_back
     case $(screen) in
@@ -88,6 +88,21 @@ while [ "$round" -le "$rounds" ]; do
     round=$((round + 1))
 done
 echo "ok: $rounds rounds of make run and Ctrl-C in tmux: status 0 or 130, nothing else on the screen, cursor shown, echo on"
+
+# Ctrl-Z stops make with the program, fg resumes both, Ctrl-C still ends them cleanly.
+stopped() { screen | grep -q 'Stopped.*run BUILD='; }
+t send-keys -t "$pane" -l "clear" && t send-keys -t "$pane" Enter
+wait_for "a clear screen" screen_is '0 $'
+t send-keys -t "$pane" -l "$run_command" && t send-keys -t "$pane" Enter
+wait_for "the rain (the cursor hidden)" cursor_is 0
+t send-keys -t "$pane" C-z
+wait_for "the job stopped" stopped
+t send-keys -t "$pane" -l "fg" && t send-keys -t "$pane" Enter
+wait_for "the rain again, over the shell's lines" eval '! stopped'
+t send-keys -t "$pane" C-c
+wait_for "the prompt after the run" prompt_back
+[ "$(screen)" = '0 $' ] || fail "after Ctrl-Z, fg and Ctrl-C the screen holds more than a prompt with status 0"
+echo "ok: Ctrl-Z stops make run, fg resumes it, Ctrl-C ends it with status 0"
 
 # The way a script stops it: script(1) gives the command a terminal and the
 # SIGINT goes to that terminal's foreground process group. Read from /proc:
