@@ -7,9 +7,11 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind \
-                $(PACKAGE_PACKAGES) lintian devscripts
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind
+# What `package` needs (file(1) for CPack), and lintian and hardening-check
+# (devscripts) for the package's checks.
 PACKAGE_PACKAGES = dpkg-dev file
+TEST_PACKAGES += file lintian devscripts
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
@@ -21,7 +23,7 @@ INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/compl
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-packages bench-build bench bench-process install uninstall installed package lint format-check clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-packages bench-build bench bench-process install uninstall package lint format-check clean
 
 all: build
 
@@ -85,12 +87,13 @@ install: build
 uninstall:
 	for file in $(INSTALLED); do rm -f -- "$(DESTDIR)$(PREFIX)/$$file"; done
 
+.PHONY: installed
 installed:
 	@printf '%s\n' $(INSTALLED)
 
 # A Debian package, $(BUILD)/release/glyphfall_<version>_<arch>.deb; dpkg-shlibdeps
-# finds its dependencies, with file(1) for CPack. The same sources give the
-# same bytes (cmake/package-epoch.cmake).
+# finds its dependencies. The same sources give the same bytes
+# (cmake/package-epoch.cmake).
 package: build
 	scripts/need-packages $(PACKAGE_PACKAGES)
 	cd $(BUILD)/release && cpack
