@@ -7,7 +7,11 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev tmux valgrind zsh fish screen
+# lintian and hardening-check (devscripts) check the package.
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev file lintian devscripts \
+                tmux valgrind zsh fish screen
+# What `package` needs: file(1) for CPack.
+PACKAGE_PACKAGES = dpkg-dev file
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
@@ -17,8 +21,8 @@ CLANG_PACKAGES = clang
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
 
-# What `install` puts under PREFIX; the install test keeps this list in step
-# with the CMake install rules.
+# What `install` puts under PREFIX (`make installed` lists it); the install
+# and package tests keep this list in step with the CMake install rules.
 INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/completions/glyphfall \
             share/zsh/vendor-completions/_glyphfall share/fish/vendor_completions.d/glyphfall.fish
 
@@ -33,8 +37,10 @@ build:
 	$(CONFIGURE) -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 
+# The program runs as the terminal's foreground job, so Ctrl-C reaches it and
+# not make (scripts/foreground says why).
 run: build
-	$(BUILD)/release/glyphfall $(ARGS)
+	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
 test: lint test-release test-sanitize test-fuzz test-cross test-clang
 
@@ -78,7 +84,7 @@ $(CROSS_TARGETS:%=test-cross-%): test-cross-%: test-release cross-packages
 test-clang: test-packages
 	scripts/need-packages $(CLANG_PACKAGES)
 	$(CONFIGURE) -B $(BUILD)/clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DGLYPHFALL_WERROR=ON -DGLYPHFALL_BENCH=ON
+		-DGLYPHFALL_WERROR=ON -DGLYPHFALL_BENCH=ON -DGLYPHFALL_RELEASE_TESTS=OFF
 	cmake --build $(BUILD)/clang -j $(JOBS)
 	$(TESTS) $(BUILD)/clang
 
@@ -109,10 +115,15 @@ install: build
 uninstall:
 	for file in $(INSTALLED); do rm -f -- "$(DESTDIR)$(PREFIX)/$$file"; done
 
+.PHONY: installed
+installed:
+	@printf '%s\n' $(INSTALLED)
+
 # A Debian package, $(BUILD)/release/glyphfall_<version>_<arch>.deb; dpkg-shlibdeps
-# finds its dependencies.
+# finds its dependencies. The same sources give the same bytes
+# (cmake/package-epoch.cmake).
 package: build
-	scripts/need-packages dpkg-dev
+	scripts/need-packages $(PACKAGE_PACKAGES)
 	cd $(BUILD)/release && cpack
 
 # clang-tidy over src/ with the compile commands of the release build, then

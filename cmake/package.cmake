@@ -1,5 +1,5 @@
 # `make package`: a Debian package of what `install` puts in place, under /usr
-# (the DEB generator's own prefix).
+# (the DEB generator's own prefix), laid out as Debian wants a game.
 set(CPACK_GENERATOR DEB)
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_NAME glyphfall)
@@ -23,8 +23,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
-# Manual pages go in gzipped, as Debian ships them; `make install` leaves them plain.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/gzip-man-pages.cmake)
+# The program moved to /usr/games, manual pages gzipped, the copyright and
+# changelog added; `make install` leaves its tree as it is.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package-tree.cmake)
+set(CPACK_GLYPHFALL_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_GLYPHFALL_STRIP ${CMAKE_STRIP})
+# Time stamps from SOURCE_DATE_EPOCH, set from the sources when it is unset.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/package-epoch.cmake)
 
 # `make package_source` packs the tree without builds or history.
 set(CPACK_SOURCE_GENERATOR TGZ)

@@ -16,15 +16,16 @@ fail() {
     failures=$((failures + 1))
 }
 
+# A make run from `make test` would pass its own flags down; these stand alone.
+make_alone() { env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" "$@"; }
+
 DESTDIR=$root cmake --install "$build" --prefix "$prefix" >/dev/null
 files=$(cd "$root" && find . -type f | LC_ALL=C sort)
-expected="./opt/glyphfall-test/bin/glyphfall
-./opt/glyphfall-test/share/bash-completion/completions/glyphfall
-./opt/glyphfall-test/share/fish/vendor_completions.d/glyphfall.fish
-./opt/glyphfall-test/share/man/man6/glyphfall.6
-./opt/glyphfall-test/share/zsh/vendor-completions/_glyphfall"
+expected=$(make_alone installed | sed "s|^|.$prefix/|" | LC_ALL=C sort)
 [ "$files" = "$expected" ] || fail "installed:
-$files"
+$files
+expected (make installed):
+$expected"
 
 [ -x "$root$prefix/bin/glyphfall" ] || fail "the program is not executable"
 "$root$prefix/bin/glyphfall" -V | grep -q '^glyphfall [0-9]' || fail "the installed program does not answer -V"
@@ -36,8 +37,7 @@ cmp -s "$source/completion/_glyphfall" "$root$prefix/share/zsh/vendor-completion
 cmp -s "$source/completion/glyphfall.fish" "$root$prefix/share/fish/vendor_completions.d/glyphfall.fish" ||
     fail "the fish completion differs"
 
-# A make run from `make test` would pass its own flags down; this one stands alone.
-env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" uninstall PREFIX="$prefix" DESTDIR="$root" >/dev/null
+make_alone uninstall PREFIX="$prefix" DESTDIR="$root" >/dev/null
 left=$(cd "$root" && find . -type f)
 [ -z "$left" ] || fail "left after uninstall: $left"
 

@@ -1,0 +1,59 @@
+# Build flags for what ships: the hardening Debian expects of a package, and
+# no build path in the binary, in every optimised build (Release,
+# RelWithDebInfo, MinSizeRel). Debug builds are for debugging and the
+# sanitizers, which do their own checking; _FORTIFY_SOURCE needs optimisation.
+#
+# The environment's flags come first on the command line and ours after them:
+# CMake reads CXXFLAGS and LDFLAGS at the first configure, and CPPFLAGS, which
+# it does not read, are taken here the same way, so `dpkg-buildflags` reaches
+# the build whole.
+include(CheckCXXCompilerFlag)
+
+option(GLYPHFALL_HARDENING "Harden the optimised builds (PIE, RELRO, stack protector, fortify, ...)" ON)
+set(GLYPHFALL_CPPFLAGS "$ENV{CPPFLAGS}" CACHE STRING "Preprocessor flags (the environment's CPPFLAGS at the first configure)")
+separate_arguments(cppflags UNIX_COMMAND "${GLYPHFALL_CPPFLAGS}")
+add_compile_options(${cppflags})
+
+string(TOUPPER "${CMAKE_BUILD_TYPE}" build_type)
+set(GLYPHFALL_OPTIMISED OFF)
+if(build_type MATCHES "^(RELEASE|RELWITHDEBINFO|MINSIZEREL)$")
+  set(GLYPHFALL_OPTIMISED ON)
+endif()
+set(GLYPHFALL_HARDENED OFF)
+if(GLYPHFALL_HARDENING AND GLYPHFALL_OPTIMISED AND NOT GLYPHFALL_SANITIZE)
+  set(GLYPHFALL_HARDENED ON)
+endif()
+
+# Two builds of the same sources in different folders give the same bytes, and
+# the debug information names files relative to the source tree. The build
+# folder is listed last so that it wins when it lies inside the source tree.
+if(GLYPHFALL_OPTIMISED)
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=.)
+endif()
+
+if(GLYPHFALL_HARDENED)
+  # PIE for everything, the static library included (CMake would give it
+  # -fPIC, which costs calls between its functions). With -static the
+  # compilers build a static executable without PIE; a static PIE needs
+  # -static-pie in LDFLAGS.
+  add_compile_options(-fPIE)
+  add_link_options(-pie LINKER:-z,relro LINKER:-z,now)
+  add_compile_options(-fstack-protector-strong)
+
+  # Not every target has these: stack clash protection is missing on some,
+  # control-flow protection is -fcf-protection on x86 and
+  # -mbranch-protection on 64-bit ARM.
+  foreach(flag -fstack-clash-protection -fcf-protection -mbranch-protection=standard)
+    string(MAKE_C_IDENTIFIER "GLYPHFALL_HAS${flag}" supported)
+    check_cxx_compiler_flag(${flag} ${supported})
+    if(${supported})
+      add_compile_options(${flag})
+    endif()
+  endforeach()
+
+  # A level the environment chose is kept. Some compilers define their own
+  # level when optimising; ours replaces it without a redefinition warning.
+  if(NOT "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${build_type}} ${GLYPHFALL_CPPFLAGS}" MATCHES "_FORTIFY_SOURCE")
+    add_compile_options(-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2)
+  endif()
+endif()

@@ -1,0 +1,136 @@
+#!/bin/sh
+# The README's run command ended with Ctrl-C, as its reader does it: `make run`
+# typed at a shell prompt in a tmux pane (a private server), the rain, Ctrl-C,
+# ROUNDS times. Every round must end with a screen that holds nothing but a
+# prompt showing status 0 or 130: no message from make; and the cursor shown,
+# echo on (the next command line shows as it is typed). Then
+# Ctrl-Z and fg once, and a few rounds the way a script does it: `make run`
+# under script(1), SIGINT sent to the terminal's foreground process group.
+# The program under test stands in for the build: `make -o build` keeps make
+# from building, BUILD points at a folder that holds it.
+# usage: check_make_run.sh SOURCE_DIR GLYPHFALL [ROUNDS]
+set -eu
+
+source=$(realpath "$1")
+binary=$(realpath "$2")
+rounds=${3:-20}
+work=$(mktemp -d)
+socket=$work/socket
+pane=run
+mkdir -p "$work/build/release"
+ln -s "$binary" "$work/build/release/glyphfall"
+run_command="make -o build run BUILD=$work/build"
+# The make of `make test` must not pass its flags on to this one.
+unset MAKEFLAGS MFLAGS MAKELEVEL TMUX
+export TERM=xterm-256color
+
+t() { tmux -S "$socket" -f /dev/null "$@" </dev/null; }
+cleanup() {
+    t kill-server 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- pane:" >&2
+    t capture-pane -p -t "$pane" >&2 || true
+    exit 1
+}
+
+# Runs the check given as arguments every 0.05 s until it holds; fails after 20 s.
+wait_for() {
+    what=$1
+    shift
+    tries=0
+    until "$@"; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 400 ] || fail "timed out waiting for: $what"
+        sleep 0.05
+    done
+}
+
+# The pane's lines, wrapped ones joined, without trailing blanks, from the
+# first line with text to the last.
+screen() {
+    t capture-pane -p -J -t "$pane" | sed 's/ *$//' | awk '
+        { line[NR] = $0 }
+        NF { last = NR; if (!first) first = NR }
+        END { for (i = first; i <= last; i++) print line[i] }'
+}
+cursor_is() { [ "$(t display-message -p -t "$pane" '#{cursor_flag}')" = "$1" ]; }
+screen_is() { [ "$(screen)" = "$1" ]; }
+# The prompt shows the last status: a make that dies of the SIGINT makes bash
+# drop the rest of the command line, so nothing typed after it could.
+prompt_back() { screen | tail -n 1 | grep -qx '[0-9]* \$' && ! screen | head -n 1 | grep -q 'run BUILD='; }
+
+t new-session -d -s "$pane" -x 100 -y 15 -c "$source" "env PS1='\$? \$ ' bash --norc --noprofile -i"
+wait_for "the prompt" screen_is '0 $'
+
+round=1
+while [ "$round" -le "$rounds" ]; do
+    t send-keys -t "$pane" -l "clear" && t send-keys -t "$pane" Enter
+    wait_for "a clear screen" screen_is '0 $'
+    t send-keys -t "$pane" -l "$run_command"
+    wait_for "the command line, shown as it is typed" screen_is "0 \$ $run_command"
+    t send-keys -t "$pane" Enter
+    wait_for "the rain (the cursor hidden)" cursor_is 0
+    # Ctrl-C at different moments of the 100 ms between frames.
+    sleep "0.0$((round % 5 * 2))"
+    t send-keys -t "$pane" C-c
+    wait_for "the prompt after the run" prompt_back
+    case $(screen) in
+        "0 \$" | "130 \$") ;;
+        *) fail "round $round: the screen after Ctrl-C holds more than a prompt with status 0 or 130" ;;
+    esac
+    cursor_is 1 || fail "round $round: the cursor is hidden after the run"
+    round=$((round + 1))
+done
+echo "ok: $rounds rounds of make run and Ctrl-C in tmux: status 0 or 130, nothing else on the screen, cursor shown, echo on"
+
+# Ctrl-Z stops make with the program, fg resumes both, Ctrl-C still ends them cleanly.
+stopped() { screen | grep -q 'Stopped.*run BUILD='; }
+t send-keys -t "$pane" -l "clear" && t send-keys -t "$pane" Enter
+wait_for "a clear screen" screen_is '0 $'
+t send-keys -t "$pane" -l "$run_command" && t send-keys -t "$pane" Enter
+wait_for "the rain (the cursor hidden)" cursor_is 0
+t send-keys -t "$pane" C-z
+wait_for "the job stopped" stopped
+t send-keys -t "$pane" -l "fg" && t send-keys -t "$pane" Enter
+wait_for "the rain again, over the shell's lines" eval '! stopped'
+t send-keys -t "$pane" C-c
+wait_for "the prompt after the run" prompt_back
+[ "$(screen)" = '0 $' ] || fail "after Ctrl-Z, fg and Ctrl-C the screen holds more than a prompt with status 0"
+echo "ok: Ctrl-Z stops make run, fg resumes it, Ctrl-C ends it with status 0"
+
+# The way a script stops it: script(1) gives the command a terminal and the
+# SIGINT goes to that terminal's foreground process group. Read from /proc:
+# a process's state and the terminal's foreground group (fields 3 and 8 of
+# its stat), its children.
+stat_field() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f"$(($2 - 2))"; }
+gone() { [ ! -e "/proc/$1" ] || [ "$(stat_field "$1" 3)" = Z ]; }
+find_child() { child=$(cat "/proc/$script/task/$script/children" 2>/dev/null | cut -d' ' -f1) && [ -n "$child" ]; }
+program_in_front() {
+    group=$(stat_field "$child" 8)
+    [ -n "$group" ] && [ "$(cat "/proc/$group/comm" 2>/dev/null)" = glyphfall ]
+}
+round=1
+while [ "$round" -le 3 ]; do
+    (cd "$source" && exec script -qec "stty rows 24 cols 80 && $run_command" /dev/null) </dev/null >"$work/out" 2>&1 &
+    script=$!
+    wait_for "the command under script" find_child
+    wait_for "glyphfall as the foreground job" program_in_front
+    kill -INT "-$group"
+    wait_for "the end of script" gone "$script"
+    status=0
+    wait "$script" || status=$?
+    case $status in
+        0 | 130) ;;
+        *) cat "$work/out" >&2; fail "under script: exit status $status" ;;
+    esac
+    gone "$group" || fail "under script: glyphfall still runs"
+    ! grep -a 'make:' "$work/out" >&2 || fail "under script: a message from make"
+    round=$((round + 1))
+done
+echo "ok: 3 rounds of make run under script, SIGINT to the foreground group: status 0 or 130, no message"
