@@ -42,7 +42,9 @@ if(GLYPHFALL_HARDENED)
 
   # Not every target has these: stack clash protection is missing on some,
   # control-flow protection is -fcf-protection on x86 and
-  # -mbranch-protection on 64-bit ARM.
+  # -mbranch-protection on 64-bit ARM. Checked with -Werror: clang only warns
+  # of a flag that its target ignores.
+  set(CMAKE_REQUIRED_FLAGS -Werror)
   foreach(flag -fstack-clash-protection -fcf-protection -mbranch-protection=standard)
     string(MAKE_C_IDENTIFIER "GLYPHFALL_HAS${flag}" supported)
     check_cxx_compiler_flag(${flag} ${supported})
@@ -50,6 +52,7 @@ if(GLYPHFALL_HARDENED)
       add_compile_options(${flag})
     endif()
   endforeach()
+  unset(CMAKE_REQUIRED_FLAGS)
 
   # A level the environment chose is kept. Some compilers define their own
   # level when optimising; ours replaces it without a redefinition warning.

@@ -1,17 +1,18 @@
 #!/bin/sh
 # Builds the Debian package from the build tree, checks its control fields and
 # contents, unpacks it into a temporary root and runs the program from there.
-# For a hardened build it also checks what Debian checks: lintian (every tag
-# not overridden fails, info and pedantic ones too), hardening-check on the
-# packaged program, and no build path in the unstripped one.
-# Usage: check_package.sh BUILD_DIR SOURCE_DIR HARDENED(ON|OFF) COMPILER
+# With DEBIAN_CHECKS on (a hardened g++ build) it also checks what Debian
+# checks: lintian (every tag not overridden fails, info and pedantic ones
+# too), hardening-check on the packaged program, and no build path in the
+# unstripped one.
+# Usage: check_package.sh BUILD_DIR SOURCE_DIR DEBIAN_CHECKS(ON|OFF) COMPILER
 set -eu
 build=$(realpath "$1")
 source=$(realpath "$2")
-hardened=$3
+debian_checks=$3
 compiler=$4
 tools="dpkg-shlibdeps:dpkg-dev file:file"
-[ "$hardened" = ON ] && tools="$tools lintian:lintian hardening-check:devscripts"
+[ "$debian_checks" = ON ] && tools="$tools lintian:lintian hardening-check:devscripts"
 for tool in $tools; do
     command -v "${tool%%:*}" >/dev/null || "$source/scripts/need-packages" "${tool#*:}"
 done
@@ -75,7 +76,7 @@ gzip -dc "$doc/changelog.gz" | cmp -s - "$source/CHANGELOG" || fail "the packed 
 changelog_version=$(dpkg-parsechangelog -l "$source/CHANGELOG" -S Version)
 [ "$changelog_version" = "$version" ] || fail "the newest changelog entry is $changelog_version, the program $version"
 
-if [ "$hardened" = ON ]; then
+if [ "$debian_checks" = ON ]; then
     # Every tag lintian shows is a finding: the ones kept are overridden, with
     # their reason, in the package.
     [ "$(id -u)" -eq 0 ] && as_root=--allow-root || as_root=
