@@ -14,41 +14,19 @@ set -eu
 source=$(realpath "$1")
 binary=$(realpath "$2")
 rounds=${3:-20}
-work=$(mktemp -d)
-socket=$work/socket
 pane=run
+. "$(dirname "$0")/tmux_server.sh"
 mkdir -p "$work/build/release"
 ln -s "$binary" "$work/build/release/glyphfall"
 run_command="make -o build run BUILD=$work/build"
 # The make of `make test` must not pass its flags on to this one.
-unset MAKEFLAGS MFLAGS MAKELEVEL TMUX
-export TERM=xterm-256color
-
-t() { tmux -S "$socket" -f /dev/null "$@" </dev/null; }
-cleanup() {
-    t kill-server 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+unset MAKEFLAGS MFLAGS MAKELEVEL
 
 fail() {
     echo "FAIL: $*" >&2
     echo "--- pane:" >&2
     t capture-pane -p -t "$pane" >&2 || true
     exit 1
-}
-
-# Runs the check given as arguments every 0.05 s until it holds; fails after 20 s.
-wait_for() {
-    what=$1
-    shift
-    tries=0
-    until "$@"; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 400 ] || fail "timed out waiting for: $what"
-        sleep 0.05
-    done
 }
 
 # The pane's lines, wrapped ones joined, without trailing blanks, from the

@@ -7,25 +7,14 @@
 set -eu
 
 binary=$(realpath "$1")
-work=$(mktemp -d)
-socket=$work/socket
 pane=rain
-export TERM=xterm-256color  # the client side; tmux gives the pane its own
-unset TMUX
+. "$(dirname "$0")/tmux_server.sh"
 
 cat > "$work/tmux.conf" <<'EOF'
 set -g default-terminal tmux-256color
 set -g history-limit 2000
 set -g status off
 EOF
-
-t() { tmux -S "$socket" -f "$work/tmux.conf" "$@" </dev/null; }
-cleanup() {
-    t kill-server 2>/dev/null || true
-    [ -n "${KEEP:-}" ] || rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
 
 fail() {
     echo "FAIL: $*" >&2
@@ -39,18 +28,6 @@ format() { t display-message -p -t "$pane" "$1"; }
 screen() { t capture-pane -p -t "$pane" | sed 's/ *$//'; }
 screen_sgr() { t capture-pane -p -e -t "$pane"; }
 type_line() { t send-keys -t "$pane" -l "$1" && t send-keys -t "$pane" Enter; }
-
-# Runs the check given as arguments every 0.1 s until it holds; fails after 20 s.
-wait_for() {
-    what=$1
-    shift
-    tries=0
-    until "$@"; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 200 ] || fail "timed out waiting for: $what"
-        sleep 0.1
-    done
-}
 
 # Captures the pane between two moments 0.3 s apart at which the program's
 # output, as tmux read it, is the same: a picture that holds still.

@@ -6,40 +6,18 @@
 set -eu
 
 binary=$(realpath "$1")
-work=$(mktemp -d)
-socket=$work/socket
-export TERM=xterm-256color
-unset TMUX
-
-t() { tmux -S "$socket" -f /dev/null "$@" </dev/null; }
-cleanup() {
-    t kill-server 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
+. "$(dirname "$0")/tmux_server.sh"
 
 fail() {
     echo "FAIL: $*" >&2
+    [ -s "$work/status" ] && echo "the run ended, exit status $(cat "$work/status")" >&2
     [ -f "$work/memcheck" ] && cat "$work/memcheck" >&2
     exit 1
 }
 
-# Runs the check given as arguments every 0.1 s until it holds; fails after
-# 60 s, or at once when the run has ended without it holding.
-wait_for() {
-    what=$1
-    shift
-    tries=0
-    until "$@"; do
-        if ended && ! "$@"; then
-            fail "the run ended, exit status $(cat "$work/status"), before: $what"
-        fi
-        tries=$((tries + 1))
-        [ "$tries" -lt 600 ] || fail "timed out waiting for: $what"
-        sleep 0.1
-    done
-}
+# valgrind is slow to start; a run that has ended is not waited for.
+wait_seconds=60
+given_up() { ended; }
 
 homes() { grep -o "$(printf '\033')\[H" "$work/raw" 2>/dev/null | wc -l; }
 frames_past() { [ "$(homes)" -ge "$1" ]; }
