@@ -30,11 +30,11 @@ all=${all% }
 
 # Each case as words, as the command line typed up to the cursor, and the
 # options expected.
-specs=() lines=() expected=()
-while IFS='|' read -r spec want; do
-    [[ -z $spec || $spec == '#'* ]] && continue
-    eval "words=($spec)"
-    specs+=("$spec")
+quoted_cases=() lines=() expected=()
+while IFS='|' read -r quoted want; do
+    [[ -z $quoted || $quoted == '#'* ]] && continue
+    eval "words=($quoted)"
+    quoted_cases+=("$quoted")
     lines+=("$(printf '%q ' "${words[@]:0:${#words[@]}-1}")${words[-1]}")
     expected+=("${want//ALL/$all}")
 done <"$here/completion_cases"
@@ -65,17 +65,17 @@ complete_bash() {
     # Without -o default or -o bashdefault, an empty reply means no file names.
     registered=$(complete -p glyphfall 2>&1)
     [[ $registered == "complete -F _glyphfall glyphfall" ]] || fail "registered as: $registered"
-    local spec line words inserted
-    for spec in "${specs[@]}"; do
-        eval "words=($spec)"
+    local quoted line words inserted
+    for quoted in "${quoted_cases[@]}"; do
+        eval "words=($quoted)"
         complete_words 9 "${words[@]}"
         inserted=$reply
-        [[ $inserted != *' '* ]] || fail "($spec) inserts descriptions: [$(oneline "$inserted")]"
+        [[ $inserted != *' '* ]] || fail "($quoted) inserts descriptions: [$(oneline "$inserted")]"
         complete_words 37 "${words[@]}"
-        [[ $reply == "$inserted" ]] || fail "($spec) menu completion: [$(oneline "$reply")], first Tab: [$(oneline "$inserted")]"
+        [[ $reply == "$inserted" ]] || fail "($quoted) menu completion: [$(oneline "$reply")], first Tab: [$(oneline "$inserted")]"
         complete_words 63 "${words[@]}"
         [[ $(cut -d' ' -f1 <<<"$reply") == "$inserted" ]] ||
-            fail "($spec) listed: [$(oneline "$reply")], inserted: [$(oneline "$inserted")]"
+            fail "($quoted) listed: [$(oneline "$reply")], inserted: [$(oneline "$inserted")]"
         [[ -z $reply ]] || while IFS= read -r line; do
             case $line in
                 *'  '*) printf '%s\t%s\n' "${line%%  *}" "${line#*  }" ;;
