@@ -26,10 +26,14 @@ CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
 INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/completions/glyphfall \
             share/zsh/vendor-completions/_glyphfall share/fish/vendor_completions.d/glyphfall.fish
 
+# The version, as CMakeLists.txt gives it.
+VERSION  := $(shell awk '/^project/ { for (i = 1; i < NF; i++) if ($$i == "VERSION") print $$(i + 1) }' CMakeLists.txt)
+DIST      = $(BUILD)/dist
+
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package lint format-check clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package dist lint format-check clean
 
 all: build
 
@@ -125,6 +129,10 @@ installed:
 package: build
 	scripts/need-packages $(PACKAGE_PACKAGES)
 	cd $(BUILD)/release && cpack
+
+# The source tarball, $(DIST)/glyphfall-$(VERSION).tar.gz: the committed files.
+dist:
+	scripts/dist glyphfall-$(VERSION) $(DIST)
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.
