@@ -5,6 +5,8 @@
 // and a drop count never below the heads on screen. Every drawn frame is
 // compared byte for byte with a plain rendering of the cells.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstddef>
@@ -123,15 +125,14 @@ std::string rendered(const matrix& m) {
     return bytes;
 }
 
+// Drawn into a file in memory, one for the whole run, emptied each time.
 void check_drawing(const matrix& m) {
-    char* buffer = nullptr;
-    std::size_t length = 0;
-    std::FILE* out = open_memstream(&buffer, &length);
-    require(out != nullptr, "memory stream opened");
-    screen_draw(m, out);
-    std::fclose(out);
-    require(std::string(buffer, length) == rendered(m), "frame drawn byte for byte");
-    std::free(buffer);
+    static const int fd = memfd_create("frame", MFD_CLOEXEC);
+    require(fd != -1 && ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0, "file in memory ready");
+    require(screen_draw(m, fd), "frame written whole");
+    std::string bytes(static_cast<std::size_t>(lseek(fd, 0, SEEK_CUR)), '\0');
+    require(pread(fd, bytes.data(), bytes.size(), 0) == static_cast<ssize_t>(bytes.size()), "frame read back");
+    require(bytes == rendered(m), "frame drawn byte for byte");
 }
 
 enum step : std::uint8_t { create, resize, fill, seed, glitch, advance, spawn, draw, place, glyph, reseed, frames };

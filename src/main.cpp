@@ -40,6 +40,22 @@ void install_handlers() {
 
 int term_size(winsize& size) { return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size); }
 
+// The terminal is gone, yet no hang-up signal came (SIGHUP ignored, or not our
+// controlling terminal). End as that signal would have ended the run, so the
+// parent sees a hang-up; the terminal cannot be restored.
+int hang_up() {
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(SIGHUP, &fallback, nullptr);
+    sigset_t hup;
+    sigemptyset(&hup);
+    sigaddset(&hup, SIGHUP);
+    sigprocmask(SIG_UNBLOCK, &hup, nullptr);
+    std::raise(SIGHUP);
+    return 128 + SIGHUP;  // not reached
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -74,7 +90,10 @@ int main(int argc, char* argv[]) {
     if (matrix_create(picture, size.ws_row, size.ws_col, drop_ratio)) {
         matrix_fill(picture);
     }
-    screen_setup(options.background);
+    if (!screen_setup(options.background)) {
+        matrix_free(picture);
+        return hang_up();
+    }
 
     // A termination signal during start-up is forgotten; a size change stays pending.
     running = 1;
@@ -88,7 +107,10 @@ int main(int argc, char* argv[]) {
             matrix_fill(picture);
             rain_seed(picture);
         }
-        screen_draw(picture);
+        if (!screen_draw(picture)) {
+            matrix_free(picture);
+            return hang_up();
+        }
         rain_glitch(picture, error_ratio);
         rain_advance(picture);
         rain_spawn(picture);
@@ -96,6 +118,5 @@ int main(int argc, char* argv[]) {
     }
 
     matrix_free(picture);
-    screen_restore();
-    return 0;
+    return screen_restore() ? 0 : hang_up();
 }

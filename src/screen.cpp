@@ -1,16 +1,50 @@
 #include "screen.hpp"
 
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 namespace {
 
-void put(std::string_view bytes, std::FILE* out) { std::fwrite(bytes.data(), 1, bytes.size(), out); }
+// Hands every byte to the terminal, whatever it takes. Its open file may be
+// non-blocking: that flag is shared with every program started from the same
+// shell, and one may have left it set. Then a write that finds the terminal
+// behind takes part of the bytes or none, and the rest waits until it can take
+// more. False when a write fails for good: the terminal is gone.
+bool write_all(int fd, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(fd, bytes, size);
+        if (n > 0) {
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n == -1 && errno == EINTR) {
+            continue;
+        }
+        if (n == -1 && errno != EAGAIN) {
+            return false;
+        }
+        pollfd ready{fd, POLLOUT, 0};
+        poll(&ready, 1, -1);
+    }
+    return true;
+}
+
+// Set-up and restore are each gathered and written in one call.
+using short_text = std::array<char, 64>;
+
+char* put(std::string_view bytes, char* at) { return std::copy(bytes.begin(), bytes.end(), at); }
+
+bool write_text(int fd, const short_text& text, const char* end) {
+    return write_all(fd, text.data(), static_cast<std::size_t>(end - text.data()));
+}
 
 // Echo is a property of the terminal on standard input; when that is not a
 // terminal there is nothing to change and nothing to report.
@@ -135,31 +169,28 @@ char* draw_block(const cell* cells, std::size_t count, char* to) {
     return end;
 }
 
-// A frame is assembled here and handed to the stream in as few pieces as can
-// be: the stream's buffer holds only a kilobyte on a terminal, and it writes
-// each large piece as one buffer's worth and then the rest in one call. 1 MiB
-// holds a 1000 x 300 frame at the usual density: three writes per frame.
+// A frame is assembled here and written in one call, or one per mebibyte:
+// 1 MiB holds a 1000 x 300 frame at the usual density.
 constexpr std::size_t chunk_size = std::size_t{1} << 20;
 // A block of lit cells, plus what is written past its end.
 constexpr std::size_t block_room = block_cells * sizeof(paint) + 2 * blanks.size();
 
 }  // namespace
 
-void screen_setup(bool black_background, std::FILE* out) {
-    // Set before the first byte: changing buffering on a used stream is undefined.
-    std::setvbuf(out, nullptr, _IOFBF, 0);
-    put(screen_hide_cursor, out);
-    put(screen_bold, out);
+bool screen_setup(bool black_background, int fd) {
+    short_text text;
+    char* at = put(screen_hide_cursor, text.data());
+    at = put(screen_bold, at);
     if (black_background) {
-        put(screen_black_background, out);
+        at = put(screen_black_background, at);
     }
-    put(screen_clear, out);
-    put(screen_home, out);
+    at = put(screen_clear, at);
+    at = put(screen_home, at);
     set_echo(false);
-    std::fflush(out);
+    return write_text(fd, text, at);
 }
 
-void screen_draw(const matrix& m, std::FILE* out) {
+bool screen_draw(const matrix& m, int fd) {
     // Static, as too large for the stack; only the pages a frame reaches are touched.
     static std::array<char, chunk_size> chunk;
     char* at = chunk.data();
@@ -169,20 +200,22 @@ void screen_draw(const matrix& m, std::FILE* out) {
     const std::size_t count = matrix_size(m);
     for (std::size_t first = 0; first < count; first += block_cells) {
         if (at > last_block) {
-            std::fwrite(chunk.data(), 1, static_cast<std::size_t>(at - chunk.data()), out);
+            if (!write_all(fd, chunk.data(), static_cast<std::size_t>(at - chunk.data()))) {
+                return false;
+            }
             at = chunk.data();
         }
         at = draw_block(m.cells + first, std::min(block_cells, count - first), at);
     }
-    std::fwrite(chunk.data(), 1, static_cast<std::size_t>(at - chunk.data()), out);
-    std::fflush(out);
+    return write_all(fd, chunk.data(), static_cast<std::size_t>(at - chunk.data()));
 }
 
-void screen_restore(std::FILE* out) {
-    put(screen_reset, out);
-    put(screen_show_cursor, out);
-    put(screen_clear, out);
-    put(screen_home, out);
+bool screen_restore(int fd) {
+    short_text text;
+    char* at = put(screen_reset, text.data());
+    at = put(screen_show_cursor, at);
+    at = put(screen_clear, at);
+    at = put(screen_home, at);
     set_echo(true);
-    std::fflush(out);
+    return write_text(fd, text, at);
 }

@@ -1,8 +1,9 @@
 // Everything the terminal sees: set-up, frames, restore.
 #pragma once
 
+#include <unistd.h>
+
 #include <array>
-#include <cstdio>
 #include <string_view>
 
 #include "matrix.hpp"
@@ -25,12 +26,15 @@ constexpr std::string_view screen_black_background = "\033[48;5;0m";
 constexpr std::string_view screen_clear = "\033[2J";
 constexpr std::string_view screen_home = "\033[H";
 
-// Hides the cursor, clears the screen, turns echo off on standard input and
-// makes `out` fully buffered. Must be the first output on `out`.
-void screen_setup(bool black_background, std::FILE* out = stdout);
+// Each writes straight to `fd`, every byte whatever the terminal's pace, and
+// returns false when a write fails for good: the terminal is gone, and
+// nothing more can reach it.
 
-// Writes the whole matrix as one frame from the top left corner, then flushes once.
-void screen_draw(const matrix& m, std::FILE* out = stdout);
+// Hides the cursor, clears the screen, turns echo off on standard input.
+bool screen_setup(bool black_background, int fd = STDOUT_FILENO);
+
+// Writes the whole matrix as one frame from the top left corner, in one call.
+bool screen_draw(const matrix& m, int fd = STDOUT_FILENO);
 
 // Resets attributes, shows the cursor, clears the screen, turns echo back on.
-void screen_restore(std::FILE* out = stdout);
+bool screen_restore(int fd = STDOUT_FILENO);

@@ -23,6 +23,7 @@
 #include "rain.hpp"
 #include "screen.hpp"
 #include "settings.hpp"
+#include "test_support.hpp"
 
 namespace {
 
@@ -41,14 +42,7 @@ model model_of(std::uint8_t drops, unsigned seed) {
 }
 
 std::string drawn(const matrix& m) {
-    char* buffer = nullptr;
-    std::size_t length = 0;
-    std::FILE* out = open_memstream(&buffer, &length);
-    screen_draw(m, out);
-    std::fclose(out);
-    std::string bytes(buffer, length);
-    std::free(buffer);
-    return bytes;
+    return written([&](int fd) { screen_draw(m, fd); });
 }
 
 // After the draw: glitch, advance, spawn.

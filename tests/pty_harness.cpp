@@ -51,16 +51,16 @@ std::vector<char*> argv_of(const std::vector<std::string>& args, const char* bin
 
 // In the child between fork and exec: only async-signal-safe calls. The child
 // must not outlive a test that failed half-way, and starts with clean signal
-// state whatever the test runner left to it.
-[[noreturn]] void exec_child(char* const* argv) {
+// state whatever the test runner left to it, SIGHUP ignored if asked.
+[[noreturn]] void exec_child(char* const* argv, bool hangup_ignored = false) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
     for (int s = 1; s < NSIG; ++s) {
         if (s != SIGKILL && s != SIGSTOP) {
+            fallback.sa_handler = s == SIGHUP && hangup_ignored ? SIG_IGN : SIG_DFL;
             sigaction(s, &fallback, nullptr);
         }
     }
@@ -126,6 +126,7 @@ void pump(pty_child& c, std::chrono::milliseconds wait) {
 bool finish(pty_child& c, pty_clock::time_point deadline) {
     if (c.slave != -1) {
         c.echo_at_exit = pty_echo(c);
+        c.nonblocking_at_exit = (fcntl(c.slave, F_GETFL) & O_NONBLOCK) != 0;
         int waiting = 0;
         ioctl(c.slave, FIONREAD, &waiting);
         c.input_at_exit = static_cast<std::size_t>(waiting);
@@ -173,16 +174,21 @@ bool pty_start(pty_child& c, const pty_options& o) {
         modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     }
     tcsetattr(c.slave, TCSANOW, &modes);
+    if (o.nonblocking) {
+        set_nonblocking(c.slave);
+    }
 
     std::vector<char*> argv = argv_of(o.args, o.binary, o.emulator);
     c.pid = fork();
     if (c.pid == 0) {
         setsid();
-        ioctl(c.slave, TIOCSCTTY, 0);
+        if (o.controlling_terminal) {
+            ioctl(c.slave, TIOCSCTTY, 0);
+        }
         dup2(o.input != -1 ? o.input : c.slave, STDIN_FILENO);
         dup2(c.slave, STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        exec_child(argv.data());
+        exec_child(argv.data(), o.hangup_ignored);
     }
     close(err[1]);
     if (c.pid == -1) {
@@ -245,6 +251,8 @@ bool pty_resize(pty_child& c, std::uint16_t rows, std::uint16_t cols) {
 }
 
 bool pty_signal(const pty_child& c, int signal) { return !c.exited && c.pid > 0 && kill(c.pid, signal) == 0; }
+
+void pty_hang_up(pty_child& c) { close_fd(c.master); }
 
 bool pty_type(const pty_child& c, std::string_view keys) {
     return c.master != -1 && write(c.master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());

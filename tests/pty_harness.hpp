@@ -56,6 +56,14 @@ struct pty_options {
     const char* binary = nullptr;  // another build of the program; nullptr: pty_binary()
     // What runs the binary, for a build of another architecture; nullptr: none.
     const char* emulator = pty_emulator();
+    // The terminal's open file non-blocking before the start, as another
+    // program sharing it may leave it.
+    bool nonblocking = false;
+    // The terminal's hang-up, as it may reach the program or not: SIGHUP
+    // ignored from the start (as nohup starts programs), or the terminal not
+    // the controlling terminal of the program's session.
+    bool hangup_ignored = false;
+    bool controlling_terminal = true;
 };
 
 struct pty_child {
@@ -72,8 +80,9 @@ struct pty_child {
     bool exited = false;
     int status = 0;  // from waitpid, once exited
     pty_clock::time_point exit_time{};
-    bool echo_at_exit = false;      // ECHO once the child had ended
-    std::size_t input_at_exit = 0;  // bytes typed and still waiting to be read then
+    bool echo_at_exit = false;         // ECHO once the child had ended
+    bool nonblocking_at_exit = false;  // O_NONBLOCK on the terminal's open file then
+    std::size_t input_at_exit = 0;     // bytes typed and still waiting to be read then
 };
 
 // Opens a terminal of o.rows x o.cols and starts the binary on it as a session
@@ -104,6 +113,10 @@ bool pty_in_write(const pty_child& c);
 bool pty_resize(pty_child& c, std::uint16_t rows, std::uint16_t cols);
 
 bool pty_signal(const pty_child& c, int signal);
+
+// Hangs the terminal up, as closing its window does: closes the master side.
+// Nothing more can be read from it.
+void pty_hang_up(pty_child& c);
 
 // Types `keys` on the terminal, as a user at the keyboard would.
 bool pty_type(const pty_child& c, std::string_view keys);

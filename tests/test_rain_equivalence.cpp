@@ -14,6 +14,7 @@
 #include "matrix.hpp"
 #include "rain.hpp"
 #include "screen.hpp"
+#include "test_support.hpp"
 
 namespace {
 
@@ -71,17 +72,7 @@ std::string reference_draw(const std::vector<cell>& cells) {
 }
 
 std::string drawn(const matrix& m) {
-    char* data = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = open_memstream(&data, &size);
-    if (out == nullptr) {
-        return "<open_memstream failed>";
-    }
-    screen_draw(m, out);
-    std::fclose(out);
-    std::string text(data, size);
-    std::free(data);
-    return text;
+    return written([&](int fd) { screen_draw(m, fd); });
 }
 
 // Random cells; `lit` is the chance that a cell carries lighting at all.

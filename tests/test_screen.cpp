@@ -4,10 +4,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <array>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "matrix.hpp"
@@ -43,7 +47,7 @@ cell make_cell(unsigned kind, unsigned value, char glyph) {
 }
 
 std::string drawn(const matrix& m) {
-    return captured_flushed([&](std::FILE* out) { screen_draw(m, out); });
+    return written([&](int fd) { EXPECT_TRUE(screen_draw(m, fd)); });
 }
 
 // The frame as the terminal should receive it, written one cell at a time.
@@ -145,6 +149,9 @@ TEST(ScreenDraw, LargeFramesMatchCellByCell) {
         {1, 20000, make_cell(kind_head, 8, 'd')},
         {300, 400, 0xFFFF},
         {7, 9999, 0xFFFF},
+        // Past the 1 MiB in which a frame is gathered: written in pieces.
+        {250, 1000, 0xFFFF},
+        {300, 1000, make_cell(kind_head, 8, 'e')},
     };
     std::uint32_t state = 12345;
     const auto next = [&state] {
@@ -174,6 +181,94 @@ TEST(ScreenDraw, LargeFramesMatchCellByCell) {
     }
 }
 
+// A write end whose reader first lags, then reads everything until the end.
+struct lagging_reader {
+    int write_end = -1;
+    std::string got;
+    std::thread reader;
+};
+
+bool start_lagging(lagging_reader& r, bool nonblocking) {
+    std::array<int, 2> fds{};
+    if (pipe2(fds.data(), O_CLOEXEC) != 0) {
+        return false;
+    }
+    if (nonblocking) {
+        fcntl(fds[1], F_SETFL, fcntl(fds[1], F_GETFL) | O_NONBLOCK);
+    }
+    r.write_end = fds[1];
+    r.reader = std::thread([&r, read_end = fds[0]] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::array<char, 4096> buffer;
+        for (ssize_t n = 0; (n = read(read_end, buffer.data(), buffer.size())) > 0;) {
+            r.got.append(buffer.data(), static_cast<std::size_t>(n));
+        }
+        close(read_end);
+    });
+    return true;
+}
+
+// A terminal's open file may be non-blocking, a flag other programs share:
+// a write then takes only what fits while the reader lags. Nothing may be
+// dropped, on a blocking file or on such a one.
+TEST(ScreenWrite, EveryByteReachesAReaderThatLags) {
+    matrix m = matrix_picture(300, 1000);
+    for (std::size_t i = 0; i < matrix_size(m); i += 2) {
+        m.cells[i] = static_cast<cell>(m.cells[i] | light_cell(i % 4 == 0 ? "h8" : "t3"));
+    }
+    const std::string expected = text_of("\033[?25l\033[1m\033[2J\033[H", reference_frame(m), reference_frame(m),
+                                         "\033[0m\033[?25h\033[2J\033[H");
+    for (const bool nonblocking : {false, true}) {
+        SCOPED_TRACE(nonblocking ? "non-blocking" : "blocking");
+        lagging_reader r;
+        ASSERT_TRUE(start_lagging(r, nonblocking));
+        without_terminal([&] {
+            EXPECT_TRUE(screen_setup(false, r.write_end));
+            EXPECT_TRUE(screen_draw(m, r.write_end));
+            EXPECT_TRUE(screen_draw(m, r.write_end));
+            EXPECT_TRUE(screen_restore(r.write_end));
+        });
+        EXPECT_EQ((fcntl(r.write_end, F_GETFL) & O_NONBLOCK) != 0, nonblocking) << "the flag is left alone";
+        close(r.write_end);
+        r.reader.join();
+        EXPECT_EQ(r.got.size(), expected.size());
+        EXPECT_TRUE(r.got == expected);
+    }
+    matrix_free(m);
+}
+
+// A write that fails for a reason other than "not now": the terminal is gone,
+// and each function says so.
+TEST(ScreenWrite, AFailedWriteReportsTheTerminalGone) {
+    struct sigaction ignore {};
+    struct sigaction before {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGPIPE, &ignore, &before), 0);
+    std::array<int, 2> widowed{};
+    ASSERT_EQ(pipe2(widowed.data(), O_CLOEXEC), 0);
+    close(widowed[0]);
+    const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(full, 0);
+
+    matrix m = matrix_picture(24, 80, {"h8", "t1"});
+    const struct {
+        const char* name;
+        int fd;
+    } sinks[] = {{"a pipe with no reader", widowed[1]}, {"a full device", full}};
+    for (const auto& sink : sinks) {
+        SCOPED_TRACE(sink.name);
+        without_terminal([&] {
+            EXPECT_FALSE(screen_setup(true, sink.fd));
+            EXPECT_FALSE(screen_draw(m, sink.fd));
+            EXPECT_FALSE(screen_restore(sink.fd));
+        });
+    }
+    matrix_free(m);
+    close(full);
+    close(widowed[1]);
+    sigaction(SIGPIPE, &before, nullptr);
+}
+
 TEST(ScreenSetup, ExactBytes) {
     const struct {
         bool background;
@@ -184,7 +279,7 @@ TEST(ScreenSetup, ExactBytes) {
     };
     for (const auto& c : cases) {
         without_terminal([&] {
-            EXPECT_EQ(captured_flushed([&](std::FILE* out) { screen_setup(c.background, out); }), c.bytes)
+            EXPECT_EQ(written([&](int fd) { EXPECT_TRUE(screen_setup(c.background, fd)); }), c.bytes)
                 << "background " << c.background;
         });
     }
@@ -192,7 +287,7 @@ TEST(ScreenSetup, ExactBytes) {
 
 TEST(ScreenRestore, ExactBytes) {
     without_terminal([] {
-        const std::string bytes = captured_flushed([](std::FILE* out) { screen_restore(out); });
+        const std::string bytes = written([](int fd) { EXPECT_TRUE(screen_restore(fd)); });
         EXPECT_EQ(bytes, "\033[0m\033[?25h\033[2J\033[H");
         EXPECT_EQ(bytes.size(), 17U);
     });
@@ -217,9 +312,9 @@ TEST(ScreenEcho, OffDuringTheRunOnAfterItOnlyEchoChanges) {
         std::string setup_bytes;
         std::string restore_bytes;
         with_stdin(terminal, [&] {
-            setup_bytes = captured_flushed([](std::FILE* out) { screen_setup(false, out); });
+            setup_bytes = written([](int fd) { screen_setup(false, fd); });
             tcgetattr(terminal, &during);
-            restore_bytes = captured_flushed([](std::FILE* out) { screen_restore(out); });
+            restore_bytes = written([](int fd) { screen_restore(fd); });
             tcgetattr(terminal, &after);
         });
         EXPECT_EQ(setup_bytes, "\033[?25l\033[1m\033[2J\033[H");

@@ -2,8 +2,10 @@
 // output, and writing cell lighting as short names.
 #pragma once
 
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -32,9 +34,8 @@ inline bool draws_exactly(unsigned seed, std::size_t count, const std::function<
     return std::rand() == expected[count];
 }
 
-// The bytes that reached a memory stream by the time `write` returned: no
-// flush is added, so whatever `write` left in the buffer is missing.
-inline std::string captured_flushed(const std::function<void(std::FILE*)>& write) {
+// Everything written to `out` by `write`.
+inline std::string captured(const std::function<void(std::FILE*)>& write) {
     char* data = nullptr;
     std::size_t size = 0;
     std::FILE* out = open_memstream(&data, &size);
@@ -42,18 +43,26 @@ inline std::string captured_flushed(const std::function<void(std::FILE*)>& write
         return "<open_memstream failed>";
     }
     write(out);
-    std::string text(data != nullptr ? data : "", size);
     std::fclose(out);
+    std::string text(data != nullptr ? data : "", size);
     std::free(data);
     return text;
 }
 
-// Everything written to `out` by `write`, flushed or not.
-inline std::string captured(const std::function<void(std::FILE*)>& write) {
-    return captured_flushed([&](std::FILE* out) {
-        write(out);
-        std::fflush(out);
-    });
+// Everything `write` wrote to the file descriptor it was given, a file in memory.
+inline std::string written(const std::function<void(int)>& write) {
+    const int fd = memfd_create("written", MFD_CLOEXEC);
+    if (fd == -1) {
+        return "<memfd_create failed>";
+    }
+    write(fd);
+    std::string text;
+    std::array<char, 65536> buffer;
+    for (ssize_t n = 0; (n = pread(fd, buffer.data(), buffer.size(), static_cast<off_t>(text.size()))) > 0;) {
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    close(fd);
+    return text;
 }
 
 // What `action` writes to file descriptor `fd` (e.g. standard error).
