@@ -33,7 +33,8 @@ constexpr std::string_view screen_home = "\033[H";
 // Hides the cursor, clears the screen, turns echo off on standard input.
 bool screen_setup(bool black_background, int fd = STDOUT_FILENO);
 
-// Writes the whole matrix as one frame from the top left corner, in one call.
+// Writes the whole matrix as one frame from the top left corner, in one call
+// (one per mebibyte of a frame larger than that).
 bool screen_draw(const matrix& m, int fd = STDOUT_FILENO);
 
 // Resets attributes, shows the cursor, clears the screen, turns echo back on.
