@@ -178,7 +178,7 @@ constexpr std::size_t block_room = block_cells * sizeof(paint) + 2 * blanks.size
 }  // namespace
 
 bool screen_setup(bool black_background, int fd) {
-    short_text text;
+    short_text text{};
     char* at = put(screen_hide_cursor, text.data());
     at = put(screen_bold, at);
     if (black_background) {
@@ -211,7 +211,7 @@ bool screen_draw(const matrix& m, int fd) {
 }
 
 bool screen_restore(int fd) {
-    short_text text;
+    short_text text{};
     char* at = put(screen_reset, text.data());
     at = put(screen_show_cursor, at);
     at = put(screen_clear, at);
