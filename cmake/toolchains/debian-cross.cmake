@@ -6,7 +6,7 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${glyphfall_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${glyphfall_triple}-g++)
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(GLYPHFALL_STATIC ON CACHE BOOL "Link the programs statically")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${glyphfall_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
