@@ -16,10 +16,12 @@ FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
 CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user libgtest-dev
+CROSS_PACKAGES += g++-s390x-linux-gnu
 CLANG_PACKAGES = clang
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
+CROSS_TARGETS += s390x-linux-gnu
 
 # What `install` puts under PREFIX (`make installed` lists it); the install
 # and package tests keep this list in step with the CMake install rules.
@@ -70,9 +72,10 @@ test-fuzz:
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	fuzz/run $(BUILD)/fuzz $(FUZZ_SECONDS)
 
-# Static builds for 32-bit x86 (x87), 32-bit ARM and 64-bit ARM, each running
-# its unit and end-to-end tests, ARM under qemu-user, and drawing the frames
-# of the release test build byte for byte (tests/same_frames.cpp).
+# Static builds for 32-bit x86 (x87), 32-bit ARM, 64-bit ARM and big-endian
+# s390x, each running its unit and end-to-end tests, all but x86 under
+# qemu-user, and drawing the frames of the release test build byte for byte
+# (tests/same_frames.cpp).
 test-cross: $(CROSS_TARGETS:%=test-cross-%)
 
 cross-packages:
