@@ -17,11 +17,18 @@ FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
 CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user libgtest-dev
 CROSS_PACKAGES += g++-s390x-linux-gnu
+# The cross compilers of the release only.
+RELEASE_PACKAGES = g++-arm-linux-gnueabi g++-powerpc64le-linux-gnu g++-riscv64-linux-gnu g++-mips64el-linux-gnuabi64
 CLANG_PACKAGES = clang
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
 CROSS_TARGETS += s390x-linux-gnu
+# Debian's release architectures, each with the GNU triple of its toolchain;
+# the first is this machine's.
+RELEASE_TARGETS = amd64=x86_64-linux-gnu i386=i686-linux-gnu armhf=arm-linux-gnueabihf armel=arm-linux-gnueabi \
+                  arm64=aarch64-linux-gnu ppc64el=powerpc64le-linux-gnu s390x=s390x-linux-gnu \
+                  riscv64=riscv64-linux-gnu mips64el=mips64el-linux-gnuabi64
 
 # What `install` puts under PREFIX (`make installed` lists it); the install
 # and package tests keep this list in step with the CMake install rules.
@@ -36,6 +43,7 @@ CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package dist lint format-check clean
+.PHONY: release
 
 all: build
 
@@ -136,6 +144,13 @@ package: build
 # The source tarball, $(DIST)/glyphfall-$(VERSION).tar.gz: the committed files.
 dist:
 	scripts/dist glyphfall-$(VERSION) $(DIST)
+
+# The release: the source tarball, and from it alone a tested static program
+# for each of RELEASE_TARGETS, packed as $(DIST)/glyphfall-$(VERSION)-linux-<arch>.tar.gz;
+# $(DIST)/SHA256SUMS over them all.
+release: dist test-packages cross-packages
+	scripts/need-packages $(RELEASE_PACKAGES)
+	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.
