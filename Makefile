@@ -43,7 +43,7 @@ CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package dist lint format-check clean
-.PHONY: release
+.PHONY: release test-dist
 
 all: build
 
@@ -57,6 +57,7 @@ run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
 test: lint test-release test-sanitize test-fuzz test-cross test-clang
+test: test-dist
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -151,6 +152,11 @@ dist:
 release: dist test-packages cross-packages
 	scripts/need-packages $(RELEASE_PACKAGES)
 	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
+
+# What was released against the commit, then a second release from a second
+# clone, elsewhere, later, under another umask: the same bytes.
+test-dist: release
+	tests/check_release.sh . $(DIST) glyphfall-$(VERSION)
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.
