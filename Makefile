@@ -46,7 +46,7 @@ build:
 run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
-test: lint test-release test-sanitize test-fuzz test-cross test-clang
+test: lint test-release test-sanitize test-fuzz test-cross test-clang test-site
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -145,6 +145,18 @@ lint:
 format-check:
 	scripts/need-packages clang-format
 	scripts/check-format
+
+# The home page, built into $(BUILD)/site from the project's own sources
+# (site/build.mjs says what comes from where); `node site/serve.mjs` shows it.
+.PHONY: site test-site
+site: build
+	site/setup
+	node site/build.mjs $(BUILD)/release/glyphfall $(BUILD)/site
+
+# The page in headless Chromium: errors, requests, widths, links, axe-core,
+# Lighthouse and the rain (site/test/).
+test-site: build
+	site/check $(BUILD)/release/glyphfall $(BUILD)/site
 
 clean:
 	rm -rf $(BUILD)
