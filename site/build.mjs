@@ -225,7 +225,7 @@ async function main() {
 <pre class="still" inert>${still.rows.join('\n')}</pre>
 </div>
 <button type="button" class="control" hidden>Pause</button>
-<figcaption><code>glyphfall -r ${rain.seed}</code> in a ${rain.cols}×${rain.rows} terminal: its own output, frames ${rain.first} to
+<figcaption><code>glyphfall -r ${rain.seed}</code> in a terminal of ${rain.cols} × ${rain.rows}: its own output, frames ${rain.first} to
 ${rain.last} at ${rain.fps} a second.</figcaption>
 </figure>`;
     const description = `glyphfall: ${tagline.replace(/\.$/, '').toLowerCase()}. A small program for Linux terminals: install it, its options, its manual.`;

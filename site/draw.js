@@ -8,12 +8,13 @@ const escapes = { '&': '&amp;', '<': '&lt;', '>': '&gt;' };
 // Returns the rows as HTML; adds the palette indices drawn to `used`.
 export function drawRows(buffer, rows, cols, used = new Set()) {
     const lines = [];
+    let cell; // one cell object, read into again and again
     for (let y = 0; y < rows; y++) {
         const line = buffer.getLine(y);
         let row = '';
         let open = '';
         for (let x = 0; x < cols; x++) {
-            const cell = line.getCell(x);
+            cell = line.getCell(x, cell);
             const glyph = cell.getChars() || ' ';
             // A blank keeps whatever span is open: only its background could
             // show, and the rain draws none.
