@@ -22,7 +22,8 @@ trap 'rm -rf "$work"' EXIT
 
 # The frames do not depend on the speed, so they are recorded at 100 a second
 # and the program is stopped once enough have been written. The shell's pid is
-# the program's, after exec.
+# the program's, after exec. The output file is there before the polling starts.
+: >"$work/raw"
 script -q -c "stty rows $rows cols $cols; echo \$\$ >'$work/pid'; exec '$program' -r $seed -s 100" /dev/null \
     </dev/null >"$work/raw" &
 recorder=$!

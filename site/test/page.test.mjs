@@ -127,7 +127,7 @@ test('each page loads with no console error and no request beyond the local serv
     }
 });
 
-test('no page scrolls sideways at 375 or 1280 pixels', async () => {
+test('no page scrolls sideways at 375 or 1280 pixels, and the rain shows whole', async () => {
     for (const path of pages) {
         for (const width of widths) {
             const { page } = await open(path, { width });
@@ -136,6 +136,11 @@ test('no page scrolls sideways at 375 or 1280 pixels', async () => {
                 client: document.documentElement.clientWidth,
             }));
             assert.ok(scroll <= client, `${path} at ${width} px: ${scroll} px wide in ${client}`);
+            if (path === 'index.html') {
+                const screen = await page.$eval('#rain .still', (pre) => [pre.scrollWidth, pre.clientWidth,
+                    pre.scrollHeight, pre.clientHeight]);
+                assert.ok(screen[0] <= screen[1] && screen[2] <= screen[3], `the rain is cut at ${width} px: ${screen}`);
+            }
             await page.close();
         }
     }
