@@ -313,3 +313,21 @@ test('the page and the manual name every option of the program', async () => {
     await page.close();
     await manual.page.close();
 });
+
+test('the changes hold every entry of CHANGELOG, the manual every section of the man page', async () => {
+    const changelog = readFileSync(join(top, 'CHANGELOG'), 'utf8');
+    const versions = [...changelog.matchAll(/^\S+ \(([^)]+)\)/gm)].map((m) => m[1]);
+    const items = changelog.split('\n').filter((line) => /^ {2}\* /.test(line)).length;
+    const changes = await open('changes.html', { script: false });
+    assert.deepEqual(await changes.page.$$eval('main h2', (all) => all.map((h) => h.textContent.split(' ')[0])),
+        versions);
+    assert.equal(await changes.page.$$eval('main li', (all) => all.length), items);
+
+    const sections = [...readFileSync(join(top, 'man', 'glyphfall.6'), 'utf8').matchAll(/^\.SH "?([^"\n]+)"?$/gm)]
+        .map((m) => m[1]);
+    const manual = await open('manual.html', { script: false });
+    assert.deepEqual(await manual.page.$$eval('.manual h2', (all) => all.map((h) => h.textContent.replace(/\s+/g, ' '))),
+        sections);
+    await changes.page.close();
+    await manual.page.close();
+});
