@@ -4,8 +4,9 @@
 //   manual.html  the manual page, as mandoc renders it
 //   changes.html CHANGELOG, version by version
 //   rain.gz      the program's own output, recorded by site/record.sh
-// plus the stylesheet, the script and the terminal emulator that replays the
-// rain, copied from node_modules. Nothing is fetched from another host.
+// plus the scripts that replay the rain (rain.js, draw.js) and the terminal
+// emulator they feed, taken from node_modules. Nothing is fetched from
+// another host.
 //
 // Usage: node site/build.mjs GLYPHFALL OUTPUT
 import { execFileSync } from 'node:child_process';
@@ -43,7 +44,7 @@ const read = (path) => readFileSync(join(top, path), 'utf8');
 // The page around a body: the same head, navigation and foot everywhere.
 // The stylesheet is in the page: it is small, and the first paint waits for
 // no second request.
-function page({ title, description, body, script = '', version, home, style }) {
+function page({ title, description, body, script = '', version, home, licence, style }) {
     return `<!doctype html>
 <html lang="en">
 <head>
@@ -69,7 +70,7 @@ ${style}</style>${script}
 ${body}
 </main>
 <footer>
-<p>glyphfall ${html(version)} · <a href="${html(home)}">${html(home.replace(/^https?:\/\//, ''))}</a> · MIT licence</p>
+<p>glyphfall ${html(version)} · <a href="${html(home)}">${html(home.replace(/^https?:\/\//, ''))}</a> · <a href="index.html#licence">${html(licence)}</a></p>
 </footer>
 </body>
 </html>
@@ -182,6 +183,7 @@ async function main() {
     mkdirSync(out, { recursive: true });
     const { version, home } = versionOf(program);
     const css = readFileSync(join(site, 'site.css'), 'utf8');
+    const licence = read('LICENSE').split('\n')[0];
 
     const work = mkdtempSync(join(tmpdir(), 'glyphfall-site-'));
     let recording;
@@ -234,6 +236,7 @@ ${rain.last} at ${rain.fps} a second.</figcaption>
         description,
         version,
         home,
+        licence,
         style: `${css}\n/* The colours of the rain. */\n${still.css}\n`,
         script: '\n<script type="module" src="rain.js"></script>',
         body: `<h1>glyphfall</h1>\n<p class="tagline">${html(tagline)}</p>\n${figure}\n${body.join('\n')}`,
@@ -243,6 +246,7 @@ ${rain.last} at ${rain.fps} a second.</figcaption>
         description: 'The manual page of glyphfall: its options, exit status, signals and examples.',
         version,
         home,
+        licence,
         style: css,
         body: `<h1>glyphfall(6)</h1>\n<div class="manual">\n${manual()}</div>`,
     }));
@@ -251,6 +255,7 @@ ${rain.last} at ${rain.fps} a second.</figcaption>
         description: 'What changed in each version of glyphfall.',
         version,
         home,
+        licence,
         style: css,
         body: `<h1>Changes</h1>\n${log.map((e) => `<section id="v${html(e.version)}" aria-labelledby="v${html(e.version)}-h">
 <h2 id="v${html(e.version)}-h">${html(e.version)} <time datetime="${e.day}">${e.day}</time></h2>
