@@ -19,6 +19,7 @@ let starting = null;
 let frames = [];
 let next = 0;
 let timer = 0;
+let seen = true; // the rain is on the screen: off it, it rests
 
 async function recording() {
     const response = await fetch('rain.gz');
@@ -52,13 +53,21 @@ async function play() {
         starting = starting || start();
         await starting;
     }
-    if (button.textContent === 'Pause' && !timer) timer = window.setInterval(show, period);
+    run();
+}
+
+function run() {
+    if (button.textContent === 'Pause' && seen && term && !timer) timer = window.setInterval(show, period);
+}
+
+function rest() {
+    window.clearInterval(timer);
+    timer = 0;
 }
 
 function pause() {
     button.textContent = 'Play';
-    window.clearInterval(timer);
-    timer = 0;
+    rest();
 }
 
 function stop(error) {
@@ -75,6 +84,11 @@ if (window.DecompressionStream) {
     calm.addEventListener('change', () => {
         if (calm.matches) pause();
     });
+    new IntersectionObserver((entries) => {
+        seen = entries[entries.length - 1].isIntersecting;
+        if (seen) run();
+        else rest();
+    }).observe(figure);
     button.hidden = false;
     if (calm.matches) pause();
     else play().catch(stop);

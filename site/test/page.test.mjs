@@ -242,6 +242,20 @@ test('the rain plays the recording, stops on the control and goes on again', asy
     await page.close();
 });
 
+test('the rain rests while it is scrolled out of sight', async () => {
+    const { page } = await open('index.html');
+    const first = await screenText(page);
+    await changedFrom(page, first, 'the rain did not move');
+    await page.evaluate(() => window.scrollTo(0, document.documentElement.scrollHeight));
+    await sleep(300);
+    const away = await screenText(page);
+    await sleep(600);
+    assert.equal(await screenText(page), away, 'the rain moved out of sight');
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await changedFrom(page, away, 'the rain did not move again in sight');
+    await page.close();
+});
+
 test('under reduced motion the rain stands still until asked, and loads no emulator', async () => {
     const [first] = recordedScreens();
     const { page, seen } = await open('index.html', { motion: 'reduce' });
