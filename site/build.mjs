@@ -222,7 +222,8 @@ async function main() {
 
     // The glyphs are a picture, not text to read, find or select: the screen is
     // an image to assistive technology, and its text is inert.
-    const figure = `<figure class="rain" id="rain" data-cols="${rain.cols}" data-rows="${rain.rows}" data-fps="${rain.fps}">
+    const figure = `<figure class="rain" id="rain" data-cols="${rain.cols}" data-rows="${rain.rows}" data-fps="${rain.fps}"
+    data-seed="${rain.seed}" data-first="${rain.first}" data-last="${rain.last}">
 <div class="screen" role="img" aria-label="Green characters raining down a black terminal screen">
 <pre class="still" inert>${still.rows.join('\n')}</pre>
 </div>

@@ -2,11 +2,13 @@
 // what a visitor meets, with and without JavaScript, with and without the wish
 // for less motion, on a phone's width and a desktop's.
 //
-// Usage: node --test site/test/   (after `make site`; GLYPHFALL_SITE is the
-// built folder, build/site by default)
+// Usage: node --test site/test/*.test.mjs, after `make site`. GLYPHFALL_SITE
+// is the built folder (build/site) and GLYPHFALL the program that made it
+// (build/release/glyphfall).
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { readFileSync } from 'node:fs';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
@@ -313,6 +315,22 @@ test('without JavaScript the page shows the still frame, in its colours, and all
     assert.equal(await text(plain.page), await text(scripted.page));
     await plain.page.close();
     await scripted.page.close();
+});
+
+test('the rain is the program\'s own output: recorded again, the same bytes', async () => {
+    const html = readFileSync(join(folder, 'index.html'), 'utf8');
+    const figure = Object.fromEntries([...html.matchAll(/data-(\w+)="(\d+)"/g)].map((m) => [m[1], m[2]]));
+    const work = mkdtempSync(join(tmpdir(), 'glyphfall-rain-'));
+    try {
+        execFileSync(join(top, 'site', 'record.sh'), [program, join(work, 'rain'), figure.rows, figure.cols,
+            figure.seed, figure.first, figure.last]);
+        assert.ok(gunzipSync(readFileSync(join(folder, 'rain.gz'))).equals(readFileSync(join(work, 'rain'))));
+    } finally {
+        rmSync(work, { recursive: true, force: true });
+    }
+    const frames = recordedScreens();
+    assert.equal(frames.length, figure.last - figure.first + 1);
+    assert.ok(frames.every((f, n) => n === 0 || f.text !== frames[n - 1].text), 'two frames in a row alike');
 });
 
 test('the page and the manual name every option of the program', async () => {
