@@ -197,13 +197,14 @@ test('axe-core finds no violation', async () => {
 });
 
 test('Lighthouse scores 100 in performance, accessibility, best practices and SEO', { timeout: 600000 }, async () => {
-    // Performance is timed on a shared machine: for each page, two of at most
-    // three runs must score 100 in all four.
+    // Performance is timed on a shared machine, where a busy moment costs a
+    // point: for each page, most of at most five runs (three, as Lighthouse's
+    // authors advise a median) must score 100 in all four.
     const categories = ['performance', 'accessibility', 'best-practices', 'seo'];
     for (const path of pages) {
         const runs = [];
         const full = () => runs.filter((r) => categories.every((c) => r.scores[c] === 100)).length;
-        while (full() < 2 && runs.length - full() < 2) {
+        while (full() < 3 && runs.length - full() < 3) {
             const page = await browser.newPage();
             const result = await lighthouse(`${origin}/${path}`, { logLevel: 'error', onlyCategories: categories },
                 undefined, page);
@@ -215,7 +216,7 @@ test('Lighthouse scores 100 in performance, accessibility, best practices and SE
             runs.push({ scores, short });
             console.log(`lighthouse ${path}: ${JSON.stringify(scores)} ${short.join('; ')}`);
         }
-        assert.ok(full() >= 2, `${path}:\n${runs.map((r) => `${JSON.stringify(r.scores)} ${r.short.join('; ')}`).join('\n')}`);
+        assert.ok(full() >= 3, `${path}:\n${runs.map((r) => `${JSON.stringify(r.scores)} ${r.short.join('; ')}`).join('\n')}`);
     }
 });
 
