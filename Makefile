@@ -56,8 +56,7 @@ build:
 run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
-test: lint test-release test-sanitize test-fuzz test-cross test-clang
-test: test-dist
+test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-site
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -169,6 +168,18 @@ lint:
 format-check:
 	scripts/need-packages clang-format
 	scripts/check-format
+
+# The home page, built into $(BUILD)/site from the project's own sources
+# (site/build.mjs says what comes from where); `node site/serve.mjs` shows it.
+.PHONY: site test-site
+site: build
+	site/setup
+	node site/build.mjs $(BUILD)/release/glyphfall $(BUILD)/site
+
+# The page in headless Chromium: errors, requests, widths, links, axe-core,
+# Lighthouse and the rain (site/test/).
+test-site: build
+	site/check $(BUILD)/release/glyphfall $(BUILD)/site
 
 clean:
 	rm -rf $(BUILD)
