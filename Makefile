@@ -18,10 +18,19 @@ FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
 CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user libgtest-dev
+CROSS_PACKAGES += g++-s390x-linux-gnu
+# The cross compilers of the release only.
+RELEASE_PACKAGES = g++-arm-linux-gnueabi g++-powerpc64le-linux-gnu g++-riscv64-linux-gnu g++-mips64el-linux-gnuabi64
 CLANG_PACKAGES = clang
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
+CROSS_TARGETS += s390x-linux-gnu
+# Debian's release architectures, each with the GNU triple of its toolchain;
+# the first is this machine's.
+RELEASE_TARGETS = amd64=x86_64-linux-gnu i386=i686-linux-gnu armhf=arm-linux-gnueabihf armel=arm-linux-gnueabi \
+                  arm64=aarch64-linux-gnu ppc64el=powerpc64le-linux-gnu s390x=s390x-linux-gnu \
+                  riscv64=riscv64-linux-gnu mips64el=mips64el-linux-gnuabi64
 
 # What `install` puts under PREFIX (`make installed` lists it); the install
 # and package tests keep this list in step with the CMake install rules.
@@ -37,6 +46,7 @@ CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist lint format-check clean
+.PHONY: release test-dist
 
 all: build
 
@@ -50,6 +60,7 @@ run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
 test: lint test-release test-sanitize test-fuzz test-cross test-clang
+test: test-dist
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -73,9 +84,10 @@ test-fuzz:
 	cmake --build $(BUILD)/fuzz -j $(JOBS)
 	fuzz/run $(BUILD)/fuzz $(FUZZ_SECONDS)
 
-# Static builds for 32-bit x86 (x87), 32-bit ARM and 64-bit ARM, each running
-# its unit and end-to-end tests, ARM under qemu-user, and drawing the frames
-# of the release test build byte for byte (tests/same_frames.cpp).
+# Static builds for 32-bit x86 (x87), 32-bit ARM, 64-bit ARM and big-endian
+# s390x, each running its unit and end-to-end tests, all but x86 under
+# qemu-user, and drawing the frames of the release test build byte for byte
+# (tests/same_frames.cpp).
 test-cross: $(CROSS_TARGETS:%=test-cross-%)
 
 cross-packages:
@@ -144,6 +156,18 @@ sbuild: dist
 # The source tarball, $(DIST)/glyphfall-$(VERSION).tar.gz: the committed files.
 dist:
 	scripts/dist glyphfall-$(VERSION) $(DIST)
+
+# The release: the source tarball, and from it alone a tested static program
+# for each of RELEASE_TARGETS, packed as $(DIST)/glyphfall-$(VERSION)-linux-<arch>.tar.gz;
+# $(DIST)/SHA256SUMS over them all.
+release: dist test-packages cross-packages
+	scripts/need-packages $(RELEASE_PACKAGES)
+	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
+
+# What was released against the commit, then a second release from a second
+# clone, elsewhere, later, under another umask: the same bytes.
+test-dist: release
+	tests/check_release.sh . $(DIST) glyphfall-$(VERSION)
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.

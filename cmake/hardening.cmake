@@ -9,6 +9,11 @@
 # the build whole.
 include(CheckCXXCompilerFlag)
 
+# Static programs run on any Linux of their processor, the cross builds' without
+# the target's C library; the release programs are static too.
+option(GLYPHFALL_STATIC "Link the programs statically (a static PIE where the target has one)" OFF)
+set(glyphfall_static -static)
+
 option(GLYPHFALL_HARDENING "Harden the optimised builds (PIE, RELRO, stack protector, fortify, ...)" ON)
 set(GLYPHFALL_CPPFLAGS "$ENV{CPPFLAGS}" CACHE STRING "Preprocessor flags (the environment's CPPFLAGS at the first configure)")
 separate_arguments(cppflags UNIX_COMMAND "${GLYPHFALL_CPPFLAGS}")
@@ -40,7 +45,7 @@ if(GLYPHFALL_HARDENED)
   # PIE for everything, the static library included (CMake would give it
   # -fPIC, which costs calls between its functions). With -static the
   # compilers build a static executable without PIE; a static PIE needs
-  # -static-pie in LDFLAGS.
+  # -static-pie (GLYPHFALL_STATIC, below).
   add_compile_options(-fPIE)
   add_link_options(-pie LINKER:-z,relro LINKER:-z,now)
   add_compile_options(-fstack-protector-strong)
@@ -59,9 +64,27 @@ if(GLYPHFALL_HARDENED)
   endforeach()
   unset(CMAKE_REQUIRED_FLAGS)
 
+  # A static program is a static PIE where the target's C library has the
+  # start file for one (rcrt1.o), and a plain static program elsewhere or
+  # where the linker flags already hold -static: with both, the program
+  # starts with the wrong start file and crashes.
+  if(GLYPHFALL_STATIC AND NOT " ${CMAKE_EXE_LINKER_FLAGS} " MATCHES " -static ")
+    include(CheckLinkerFlag)
+    set(CMAKE_REQUIRED_FLAGS -fPIE)
+    check_linker_flag(CXX -static-pie GLYPHFALL_HAS_static_pie)
+    unset(CMAKE_REQUIRED_FLAGS)
+    if(GLYPHFALL_HAS_static_pie)
+      set(glyphfall_static -static-pie)
+    endif()
+  endif()
+
   # A level the environment chose is kept. Some compilers define their own
   # level when optimising; ours replaces it without a redefinition warning.
   if(NOT "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${build_type}} ${GLYPHFALL_CPPFLAGS}" MATCHES "_FORTIFY_SOURCE")
     add_compile_options(-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2)
   endif()
+endif()
+
+if(GLYPHFALL_STATIC)
+  add_link_options(${glyphfall_static})
 endif()

@@ -6,10 +6,13 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${glyphfall_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${glyphfall_triple}-g++)
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(GLYPHFALL_STATIC ON CACHE BOOL "Link the programs statically")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${glyphfall_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# In the cache as well, where the release script finds what runs the program.
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CROSSCOMPILING_EMULATOR}" CACHE FILEPATH "What runs the target's programs here")
