@@ -7,11 +7,13 @@ ARGS     ?=
 PREFIX   ?= /usr/local
 DESTDIR  ?=
 
-# lintian and hardening-check (devscripts) check the package.
-TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev file lintian devscripts \
-                tmux valgrind zsh fish screen
-# What `package` needs: file(1) for CPack.
-PACKAGE_PACKAGES = dpkg-dev file
+# The Debian package's tests build it (build-essential and debhelper, with the
+# rest of debian/control's Build-Depends), check it with lintian and
+# hardening-check (devscripts), and build it again with reprotest and faketime.
+TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev lintian devscripts \
+                tmux valgrind zsh fish screen build-essential debhelper reprotest faketime
+# What `package` needs besides the build dependencies in debian/control.
+PACKAGE_PACKAGES = dpkg-dev
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
@@ -38,11 +40,12 @@ INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/compl
 # The version, as CMakeLists.txt gives it.
 VERSION  := $(shell awk '/^project/ { for (i = 1; i < NF; i++) if ($$i == "VERSION") print $$(i + 1) }' CMakeLists.txt)
 DIST      = $(BUILD)/dist
+DEB       = $(BUILD)/deb
 
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package dist lint format-check clean
+.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist lint format-check clean
 .PHONY: release test-dist
 
 all: build
@@ -134,12 +137,20 @@ uninstall:
 installed:
 	@printf '%s\n' $(INSTALLED)
 
-# A Debian package, $(BUILD)/release/glyphfall_<version>_<arch>.deb; dpkg-shlibdeps
-# finds its dependencies. The same sources give the same bytes
-# (cmake/package-epoch.cmake).
-package: build
+# The Debian source and binary packages of the last commit, in $(DEB): the
+# source tarball as the orig tarball, debian/ as the packaging
+# (scripts/debian-package).
+package: dist
 	scripts/need-packages $(PACKAGE_PACKAGES)
-	cd $(BUILD)/release && cpack
+	scripts/debian-package --binary $(DIST)/glyphfall-$(VERSION).tar.gz $(DEB) -j$(JOBS)
+
+# The source package of the last commit built as Debian's build daemons build
+# it, in $(BUILD)/sbuild: sbuild in a clean Debian 12 chroot, then lintian and
+# autopkgtest (scripts/debian-sbuild).
+sbuild: dist
+	scripts/need-packages $(PACKAGE_PACKAGES)
+	scripts/debian-package $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/sbuild
+	scripts/debian-sbuild $(BUILD)/sbuild/glyphfall_*.dsc
 
 # The source tarball, $(DIST)/glyphfall-$(VERSION).tar.gz: the committed files.
 dist:

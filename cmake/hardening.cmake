@@ -24,6 +24,11 @@ set(GLYPHFALL_OPTIMISED OFF)
 if(build_type MATCHES "^(RELEASE|RELWITHDEBINFO|MINSIZEREL)$")
   set(GLYPHFALL_OPTIMISED ON)
 endif()
+# A Debian package builds with the type None and the optimisation of
+# dpkg-buildflags: -O2, or -O0 under DEB_BUILD_OPTIONS=noopt.
+if(build_type STREQUAL "NONE" AND " ${CMAKE_CXX_FLAGS} " MATCHES " -O([1-3s]|fast)? ")
+  set(GLYPHFALL_OPTIMISED ON)
+endif()
 set(GLYPHFALL_HARDENED OFF)
 if(GLYPHFALL_HARDENING AND GLYPHFALL_OPTIMISED AND NOT GLYPHFALL_SANITIZE)
   set(GLYPHFALL_HARDENED ON)

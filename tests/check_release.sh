@@ -3,6 +3,7 @@
 # in a second clone: in a folder of another name and depth, later, under
 # umask 077, with nothing set by hand. Every file must be the same bytes.
 # - the source tarball: exactly the committed files (paths, modes, contents)
+#   but those that .gitattributes marks export-ignore (the Debian packaging),
 #   under NAME/, owned by 0:0 and dated at the commit;
 # - each archive: the folder NAME-linux-ARCH holding what `make install`
 #   installs (`make installed`) with LICENSE and README.md, owned by 0:0,
@@ -53,17 +54,24 @@ header() {
         END { print class ", " order ", " machine abi }'
 }
 
-# The source tarball against the commit's tree.
-git -C "$source" ls-tree -r HEAD | awk -v date="$date" -v name="$name" '
+# The source tarball against the commit's tree, less every file in or under a
+# path marked export-ignore.
+git -C "$source" ls-tree -r --name-only HEAD |
+    awk '{ for (p = $0; p != ""; p = sub(/\/[^\/]*$/, "", p) ? p : "") print p }' | LC_ALL=C sort -u |
+    git -C "$source" check-attr --cached --stdin export-ignore | sed -n 's/: export-ignore: set$//p' >"$work/ignored"
+git -C "$source" ls-tree -r HEAD | awk -F '\t' 'NR == FNR { ignored[$0]; next }
+    { for (p = $2; p != ""; p = sub(/\/[^\/]*$/, "", p) ? p : "") if (p in ignored) next; print }' \
+    "$work/ignored" - >"$work/tree"
+awk -v date="$date" -v name="$name" '
     { mode = $1 == "100755" ? "-rwxr-xr-x" : $1 == "120000" ? "lrwxrwxrwx" : "-rw-r--r--"
-      print mode, "0/0", date, name "/" substr($0, index($0, "\t") + 1) }' | LC_ALL=C sort >"$work/committed"
+      print mode, "0/0", date, name "/" substr($0, index($0, "\t") + 1) }' "$work/tree" | LC_ALL=C sort >"$work/committed"
 listing "$dist/$name.tar.gz" | grep -v '^d' | LC_ALL=C sort >"$work/packed"
 diff "$work/committed" "$work/packed" >&2 || fail "the source tarball is not the commit's files (< commit, > tarball)"
 listing "$dist/$name.tar.gz" | grep '^d' | grep -v "^drwxr-xr-x 0/0 $date " >&2 && fail "folders of the source tarball"
 mkdir "$work/source"
 tar -xzf "$dist/$name.tar.gz" -C "$work/source"
-git -C "$source" ls-tree -r HEAD | awk '{ print $3 }' >"$work/blobs"
-git -C "$source" ls-tree -r --name-only HEAD | sed "s|^|$work/source/$name/|" |
+awk '{ print $3 }' "$work/tree" >"$work/blobs"
+cut -f 2- "$work/tree" | sed "s|^|$work/source/$name/|" |
     git -C "$source" hash-object --no-filters --stdin-paths >"$work/contents"
 cmp -s "$work/blobs" "$work/contents" || fail "the contents of the source tarball are not the commit's"
 
