@@ -17,15 +17,14 @@ PACKAGE_PACKAGES = dpkg-dev
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
-CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu qemu-user libgtest-dev
-CROSS_PACKAGES += g++-s390x-linux-gnu
+CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user \
+                 libgtest-dev
 # The cross compilers of the release only.
 RELEASE_PACKAGES = g++-arm-linux-gnueabi g++-powerpc64le-linux-gnu g++-riscv64-linux-gnu g++-mips64el-linux-gnuabi64
 CLANG_PACKAGES = clang
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
-CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu
-CROSS_TARGETS += s390x-linux-gnu
+CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu s390x-linux-gnu
 # Debian's release architectures, each with the GNU triple of its toolchain;
 # the first is this machine's.
 RELEASE_TARGETS = amd64=x86_64-linux-gnu i386=i686-linux-gnu armhf=arm-linux-gnueabihf armel=arm-linux-gnueabi \
@@ -45,8 +44,9 @@ DEB       = $(BUILD)/deb
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist lint format-check clean
-.PHONY: release test-dist
+.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
+        test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist release \
+        test-dist lint format-check clean
 
 all: build
 
