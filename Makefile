@@ -84,9 +84,11 @@ test-fuzz:
 	fuzz/run $(BUILD)/fuzz $(FUZZ_SECONDS)
 
 # Static builds for 32-bit x86 (x87), 32-bit ARM, 64-bit ARM and big-endian
-# s390x, each running its unit and end-to-end tests, all but x86 under
-# qemu-user, and drawing the frames of the release test build byte for byte
-# (tests/same_frames.cpp).
+# s390x, each running its unit and end-to-end tests under qemu-user, and
+# drawing the frames of the release test build byte for byte
+# (tests/same_frames.cpp). The x86 programs run natively where the kernel runs
+# them (its toolchain file tries one and says which way), or when
+# GLYPHFALL_I386_QEMU=1 is set, under qemu-i386 too; so in the release.
 test-cross: $(CROSS_TARGETS:%=test-cross-%)
 
 cross-packages:
