@@ -39,6 +39,15 @@ screen() {
 }
 cursor_is() { [ "$(t display-message -p -t "$pane" '#{cursor_flag}')" = "$1" ]; }
 screen_is() { [ "$(screen)" = "$1" ]; }
+# The program forgets a Ctrl-C that comes before it has set up the terminal
+# and entered its frame loop, and a fast hand on a busy machine can get there
+# first: the cursor hides before the loop begins. So Ctrl-C waits for the rain
+# itself, which only the loop draws: text on a cleared screen.
+rain_shown() {
+    cursor_is 0 || return 1
+    shown=$(screen)
+    [ -n "$shown" ] && ! printf '%s\n' "$shown" | grep -q 'run BUILD='
+}
 # The prompt shows the last status: a make that dies of the SIGINT makes bash
 # drop the rest of the command line, so nothing typed after it could.
 prompt_back() { screen | tail -n 1 | grep -qx '[0-9]* \$' && ! screen | head -n 1 | grep -q 'run BUILD='; }
@@ -53,7 +62,7 @@ while [ "$round" -le "$rounds" ]; do
     t send-keys -t "$pane" -l "$run_command"
     wait_for "the command line, shown as it is typed" screen_is "0 \$ $run_command"
     t send-keys -t "$pane" Enter
-    wait_for "the rain (the cursor hidden)" cursor_is 0
+    wait_for "the rain" rain_shown
     # Ctrl-C at different moments of the 100 ms between frames.
     sleep "0.0$((round % 5 * 2))"
     t send-keys -t "$pane" C-c
@@ -72,7 +81,7 @@ stopped() { screen | grep -q 'Stopped.*run BUILD='; }
 t send-keys -t "$pane" -l "clear" && t send-keys -t "$pane" Enter
 wait_for "a clear screen" screen_is '0 $'
 t send-keys -t "$pane" -l "$run_command" && t send-keys -t "$pane" Enter
-wait_for "the rain (the cursor hidden)" cursor_is 0
+wait_for "the rain" rain_shown
 t send-keys -t "$pane" C-z
 wait_for "the job stopped" stopped
 t send-keys -t "$pane" -l "fg" && t send-keys -t "$pane" Enter
@@ -93,12 +102,16 @@ program_in_front() {
     group=$(stat_field "$child" 8)
     [ -n "$group" ] && [ "$(cat "/proc/$group/comm" 2>/dev/null)" = glyphfall ]
 }
+# As above, the SIGINT waits for the loop: a frame after the set-up, which is
+# the second cursor-home in the output.
+frame_drawn() { [ "$(grep -ao "$(printf '\033')\[H" "$work/out" | wc -l)" -ge 2 ]; }
 round=1
 while [ "$round" -le 3 ]; do
     (cd "$source" && exec script -qec "stty rows 24 cols 80 && $run_command" /dev/null) </dev/null >"$work/out" 2>&1 &
     script=$!
     wait_for "the command under script" find_child
     wait_for "glyphfall as the foreground job" program_in_front
+    wait_for "a frame" frame_drawn
     kill -INT "-$group"
     wait_for "the end of script" gone "$script"
     status=0
