@@ -22,8 +22,11 @@ CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gn
 # The cross compilers of the release only.
 RELEASE_PACKAGES = g++-arm-linux-gnueabi g++-powerpc64le-linux-gnu g++-riscv64-linux-gnu g++-mips64el-linux-gnuabi64
 CLANG_PACKAGES = clang
-# buildah makes the container image, jq reads its manifests.
+# buildah makes the container image, jq reads its manifests; the image's
+# tests run it with podman (and runc), read it with skopeo, and publish it to
+# Debian's docker-registry.
 IMAGE_PACKAGES = buildah jq
+IMAGE_TEST_PACKAGES = podman runc skopeo docker-registry
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu s390x-linux-gnu
@@ -51,7 +54,7 @@ TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
         test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist release \
-        test-dist image publish-image lint format-check clean
+        test-dist image test-image publish-image lint format-check clean
 
 all: build
 
@@ -64,7 +67,7 @@ build:
 run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
-test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-site
+test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-image test-site
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -193,6 +196,18 @@ publish-image:
 # clone, elsewhere, later, under another umask: the same bytes.
 test-dist: release
 	tests/check_release.sh . $(DIST) glyphfall-$(VERSION)
+
+# The image of the release, in a build of its own for the tests that need it
+# (label image): its contents against the archives; podman runs it, in a
+# pseudo-terminal too; `publish-image` to a registry started on 127.0.0.1, and
+# podman runs it from there. Those that run podman are skipped where it cannot
+# start a container, as in a chroot.
+test-image: release
+	scripts/need-packages $(IMAGE_TEST_PACKAGES)
+	$(CONFIGURE) -B $(BUILD)/image-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON \
+		-DGLYPHFALL_DIST=$(abspath $(DIST))
+	cmake --build $(BUILD)/image-test -j $(JOBS) --target container_run
+	$(TESTS) $(BUILD)/image-test -L '^image$$'
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.
