@@ -22,6 +22,11 @@ CROSS_PACKAGES = g++-i686-linux-gnu g++-arm-linux-gnueabihf g++-aarch64-linux-gn
 # The cross compilers of the release only.
 RELEASE_PACKAGES = g++-arm-linux-gnueabi g++-powerpc64le-linux-gnu g++-riscv64-linux-gnu g++-mips64el-linux-gnuabi64
 CLANG_PACKAGES = clang
+# buildah makes the container image, jq reads its manifests; the image's
+# tests run it with podman (and runc), read it with skopeo, and publish it to
+# Debian's docker-registry.
+IMAGE_PACKAGES = buildah jq
+IMAGE_TEST_PACKAGES = podman runc skopeo docker-registry
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu s390x-linux-gnu
@@ -30,6 +35,9 @@ CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu s390x-linux
 RELEASE_TARGETS = amd64=x86_64-linux-gnu i386=i686-linux-gnu armhf=arm-linux-gnueabihf armel=arm-linux-gnueabi \
                   arm64=aarch64-linux-gnu ppc64el=powerpc64le-linux-gnu s390x=s390x-linux-gnu \
                   riscv64=riscv64-linux-gnu mips64el=mips64el-linux-gnuabi64
+# Each of RELEASE_TARGETS with its platform in the container image: os/arch[/variant].
+IMAGE_PLATFORMS = amd64=linux/amd64 i386=linux/386 armhf=linux/arm/v7 armel=linux/arm/v5 arm64=linux/arm64/v8 \
+                  ppc64el=linux/ppc64le s390x=linux/s390x riscv64=linux/riscv64 mips64el=linux/mips64le
 
 # What `install` puts under PREFIX (`make installed` lists it); the install
 # and package tests keep this list in step with the CMake install rules.
@@ -46,7 +54,7 @@ TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
         test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist release \
-        test-dist lint format-check clean
+        test-dist image test-image publish-image lint format-check clean
 
 all: build
 
@@ -59,7 +67,7 @@ build:
 run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
-test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-site
+test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-image test-site
 
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
@@ -160,15 +168,51 @@ dist:
 
 # The release: the source tarball, and from it alone a tested static program
 # for each of RELEASE_TARGETS, packed as $(DIST)/glyphfall-$(VERSION)-linux-<arch>.tar.gz;
-# $(DIST)/SHA256SUMS over them all.
+# then the container image of those programs (`image`); $(DIST)/SHA256SUMS
+# over them all.
 release: dist test-packages cross-packages
-	scripts/need-packages $(RELEASE_PACKAGES)
+	scripts/need-packages $(RELEASE_PACKAGES) $(IMAGE_PACKAGES)
 	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
+	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
+
+# The container image, $(DIST)/glyphfall-$(VERSION)-oci.tar, made again from
+# the archives in $(DIST) that `release` made: an OCI image layout archive of
+# one image FROM scratch for each of IMAGE_PLATFORMS, holding the program of
+# its archive (scripts/image); SHA256SUMS updated.
+image:
+	scripts/need-packages $(IMAGE_PACKAGES)
+	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
+
+# The nine images and their index, as the image in $(DIST) holds them, copied
+# to REGISTRY=host[:port]/path as path/glyphfall:$(VERSION). PUBLISH_FLAGS go
+# to skopeo copy: --dest-creds USER:PASSWORD, --dest-tls-verify=false.
+REGISTRY      ?=
+PUBLISH_FLAGS ?=
+publish-image:
+	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path" >&2; exit 2; }
+	scripts/need-packages skopeo
+	skopeo copy --all $(PUBLISH_FLAGS) oci-archive:$(DIST)/glyphfall-$(VERSION)-oci.tar:$(VERSION) \
+		docker://$(REGISTRY)/glyphfall:$(VERSION)
 
 # What was released against the commit, then a second release from a second
 # clone, elsewhere, later, under another umask: the same bytes.
 test-dist: release
 	tests/check_release.sh . $(DIST) glyphfall-$(VERSION)
+
+# The image of the release, in a build of its own for the tests that need it
+# (label image): its contents against the archives; podman runs it, in a
+# pseudo-terminal too; `publish-image` to a registry started on 127.0.0.1, and
+# podman runs it from there. Those that run podman are skipped where it cannot
+# start a container, as in a chroot: ctest shows no reason for a skipped test,
+# so the last line says it.
+test-image: release
+	scripts/need-packages $(IMAGE_TEST_PACKAGES)
+	$(CONFIGURE) -B $(BUILD)/image-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON \
+		-DGLYPHFALL_DIST=$(abspath $(DIST))
+	cmake --build $(BUILD)/image-test -j $(JOBS) --target container_run
+	$(TESTS) $(BUILD)/image-test -L '^image$$'
+	@sed -n 's/^skipped: /test-image: skipped: /p' \
+		$(BUILD)/image-test/Testing/Temporary/LastTest.log | sort -u
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.

@@ -8,7 +8,9 @@
 # - each archive: the folder NAME-linux-ARCH holding what `make install`
 #   installs (`make installed`) with LICENSE and README.md, owned by 0:0,
 #   dated at the commit, modes 755 or 644; its program built for ARCH;
-# - SHA256SUMS: the source tarball and the nine archives, and they check.
+# - the container image, NAME-oci.tar (tests/check_image.sh looks inside);
+# - SHA256SUMS: the source tarball, the nine archives and the image, and they
+#   check.
 # usage: tests/check_release.sh SOURCE_DIR DIST_DIR NAME
 set -eu
 source=$(realpath "$1")
@@ -93,6 +95,7 @@ while read -r arch machine; do
     echo "$name.tar.gz" >>"$work/released"
     echo "$name-linux-$arch.tar.gz" >>"$work/released"
 done <"$work/machines"
+echo "$name-oci.tar" >>"$work/released"
 awk '{ print $2 }' "$dist/SHA256SUMS" | LC_ALL=C sort >"$work/summed"
 LC_ALL=C sort -u "$work/released" | diff - "$work/summed" >&2 || fail "the files in SHA256SUMS (< released, > summed)"
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not check"
