@@ -257,12 +257,12 @@ function repository(tarball, folder) {
 // releases/index.html: what a static host does not show by itself.
 function releaseList(files, version) {
     const rows = files.map((f) => `<tr><td><a href="${html(f.name)}">${html(f.name)}</a></td>` +
-        `<td>${f.bytes.toLocaleString('en')}</td><td><code class="sum">${f.sha256}</code></td></tr>`);
+        `<td class="size">${f.bytes.toLocaleString('en')}</td><td><code class="sum">${f.sha256}</code></td></tr>`);
     return `<h1>Releases</h1>
 <p>Every file of glyphfall ${html(version)}: the source tarball, the program for each architecture and the
 checksums of them all, <code>SHA256SUMS</code>, for <code>sha256sum --ignore-missing -c SHA256SUMS</code>.
 Which archive is for which machine, and how to install it: the <a href="../download.html">download page</a>.</p>
-<table>
+<table class="files">
 <thead><tr><th scope="col">file</th><th scope="col">bytes</th><th scope="col">SHA-256</th></tr></thead>
 <tbody>
 ${rows.join('\n')}
@@ -291,7 +291,7 @@ function downloadPage(files, version, home, day) {
     const unpacked = example.name.replace(/\.tar\.gz$/, '');
     const debian = /\(([^)]+)\)/.exec(read('debian/changelog'))[1];
     const rows = archives.map((a) => `<tr><td><a href="releases/${html(a.name)}">${html(a.arch)}</a></td>` +
-        `<td><code>${html(machines[a.arch][0])}</code></td><td>${html(machines[a.arch][1])}</td><td>${size(a.bytes)}</td></tr>`);
+        `<td><code>${html(machines[a.arch][0])}</code></td><td>${html(machines[a.arch][1])}</td><td class="size">${size(a.bytes)}</td></tr>`);
     const also = others.length === 0 ? '' : `
 <h2 id="more-h">Also in the release</h2>
 <ul>
