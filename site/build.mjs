@@ -367,8 +367,8 @@ async function main() {
     } finally {
         rmSync(work, { recursive: true, force: true });
     }
-    const still = await decodeRain(recording);
-    writeFileSync(join(out, 'rain.gz'), gzipSync(JSON.stringify(still.data), { level: 9 }));
+    const decoded = await decodeRain(recording);
+    writeFileSync(join(out, 'rain.gz'), gzipSync(JSON.stringify(decoded.data), { level: 9 }));
 
     const readme = readmeSections();
     const tagline = readme[''].find((t) => t.type === 'paragraph').text;
@@ -397,7 +397,7 @@ async function main() {
     const figure = `<figure class="rain" id="rain" data-cols="${rain.cols}" data-rows="${rain.rows}" data-fps="${rain.fps}"
     data-seed="${rain.seed}" data-first="${rain.first}" data-last="${rain.last}">
 <div class="screen" role="img" aria-label="Green characters raining down a black terminal screen">
-<pre class="still" inert>${still.rows.join('\n')}</pre>
+<pre class="still" inert>${decoded.rows.join('\n')}</pre>
 </div>
 <button type="button" class="control" hidden>Pause</button>
 <figcaption><code>glyphfall -r ${rain.seed}</code> in a terminal of ${rain.cols} × ${rain.rows}: its own output, frames ${rain.first} to
@@ -410,7 +410,7 @@ ${rain.last} at ${rain.fps} a second.</figcaption>
         version,
         home,
         licence,
-        style: `${css}\n/* The colours of the rain. */\n${still.css}\n`,
+        style: `${css}\n/* The colours of the rain. */\n${decoded.css}\n`,
         script: '\n<script type="module" src="rain.js"></script>',
         body: `<h1>glyphfall</h1>\n<p class="tagline">${html(tagline)}</p>\n${figure}\n${body.join('\n')}`,
     }));
