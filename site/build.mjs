@@ -164,7 +164,8 @@ async function decodeRain(recording) {
     for (let n = 1; n <= 2 * screens.length; n++) {
         const at = n % screens.length;
         applyChanges(replay.glyphs, replay.styles, frames[at], styles);
-        if (replay.glyphs.join('') !== screens[at].glyphs.join('') || replay.styles.join() !== screens[at].styles.join()) {
+        const same = (list) => replay[list].join('\n') === screens[at][list].join('\n');
+        if (!same('glyphs') || !same('styles')) {
             throw new Error(`the changes replayed do not give frame ${at}`);
         }
     }
@@ -276,10 +277,11 @@ function downloadPage(files, version, home, day) {
     const source = files.find((f) => f.name === `glyphfall-${version}.tar.gz`);
     const archives = [];
     const others = [];
+    const archive = new RegExp(`^glyphfall-${version.replace(/\./g, '\\.')}-linux-(\\w+)\\.tar\\.gz$`);
     for (const f of files) {
-        const arch = new RegExp(`^glyphfall-${version.replace(/\./g, '\\.')}-linux-(\\w+)\\.tar\\.gz$`).exec(f.name)?.[1];
+        const arch = archive.exec(f.name)?.[1];
         if (arch) {
-            if (!machines[arch]) throw new Error(`the release holds ${f.name}: say in site/build.mjs what machines it is for`);
+            if (!machines[arch]) throw new Error(`the release holds ${f.name}: say what machines it is for`);
             archives.push({ ...f, arch });
         } else if (f !== source && f.name !== 'SHA256SUMS') {
             others.push(f);
@@ -291,7 +293,8 @@ function downloadPage(files, version, home, day) {
     const unpacked = example.name.replace(/\.tar\.gz$/, '');
     const debian = /\(([^)]+)\)/.exec(read('debian/changelog'))[1];
     const rows = archives.map((a) => `<tr><td><a href="releases/${html(a.name)}">${html(a.arch)}</a></td>` +
-        `<td><code>${html(machines[a.arch][0])}</code></td><td>${html(machines[a.arch][1])}</td><td class="size">${size(a.bytes)}</td></tr>`);
+        `<td><code>${html(machines[a.arch][0])}</code></td><td>${html(machines[a.arch][1])}</td>` +
+        `<td class="size">${size(a.bytes)}</td></tr>`);
     const also = others.length === 0 ? '' : `
 <h2 id="more-h">Also in the release</h2>
 <ul>
@@ -307,7 +310,8 @@ SHA-256 checksum: <a href="releases/">releases</a>.</p>
 <p>Which archive: <code>dpkg --print-architecture</code> names it on Debian and the systems made from it;
 elsewhere <code>uname -m</code> names the processor.</p>
 <table>
-<thead><tr><th scope="col">archive</th><th scope="col"><code>uname -m</code></th><th scope="col">for</th><th scope="col">size</th></tr></thead>
+<thead><tr><th scope="col">archive</th><th scope="col"><code>uname -m</code></th><th scope="col">for</th>
+<th scope="col">size</th></tr></thead>
 <tbody>
 ${rows.join('\n')}
 </tbody>
@@ -439,9 +443,11 @@ ${e.html}
     }));
 
     const released = log.find((e) => e.version === version) ?? latest;
+    const archives = files.filter((f) => /-linux-\w+\.tar\.gz$/.test(f.name)).length;
     writeFileSync(join(out, 'download.html'), page({
         title: `glyphfall ${version}: download`,
-        description: `Download glyphfall ${version}: a static program for ${files.filter((f) => /-linux-\w+\.tar\.gz$/.test(f.name)).length} processor architectures, the sources and the Debian package.`,
+        description: `Download glyphfall ${version}: a static program for ${archives} processor architectures, ` +
+            'the sources and the Debian package.',
         version,
         home,
         licence,
