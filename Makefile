@@ -226,17 +226,20 @@ format-check:
 	scripts/need-packages clang-format
 	scripts/check-format
 
-# The home page, built into $(BUILD)/site from the project's own sources
-# (site/build.mjs says what comes from where); `node site/serve.mjs` shows it.
+# The home page, built into $(BUILD)/site from the project's own sources and
+# the release that `make release` left in $(DIST) (run it first), with the
+# repository up to the released commit (site/build.mjs says what comes from
+# where); `node site/serve.mjs` shows it.
 .PHONY: site test-site
 site: build
 	site/setup
-	node site/build.mjs $(BUILD)/release/glyphfall $(BUILD)/site
+	node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
 
 # The page in headless Chromium: errors, requests, widths, links, axe-core,
-# Lighthouse and the rain (site/test/).
-test-site: build
-	site/check $(BUILD)/release/glyphfall $(BUILD)/site
+# Lighthouse and the rain; the release downloaded and checked, the repository
+# cloned and debian/watch read over HTTP (site/test/).
+test-site: build release
+	site/check $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
 
 clean:
 	rm -rf $(BUILD)

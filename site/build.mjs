@@ -1,28 +1,33 @@
-// Builds the home page from the project's own sources, so the page never says
-// something the project does not:
-//   index.html   the README's sections for users, the rain, the licence
-//   manual.html  the manual page, as mandoc renders it
-//   changes.html CHANGELOG, version by version
-//   rain.gz      the program's own output, recorded by site/record.sh
-// plus the scripts that replay the rain (rain.js, draw.js) and the terminal
-// emulator they feed, taken from node_modules. Nothing is fetched from
-// another host.
+// Builds the home page from the project's own sources and its release, so the
+// page never says something the project does not:
+//   index.html     the README's sections for users, the rain, the licence
+//   manual.html    the manual page, as mandoc renders it
+//   changes.html   CHANGELOG, version by version
+//   download.html  the release: an archive for each architecture, the source
+//   releases/      every file of the release (what `make release` leaves in
+//                  RELEASE), the same bytes, and index.html listing them, as a
+//                  static host shows no folder and debian/watch reads the list
+//   glyphfall.git/ the repository up to the released commit, bare, for git's
+//                  "dumb" HTTP protocol that any static host serves
+//   rain.gz        the program's own output, recorded by site/record.sh and
+//                  decoded here by a terminal emulator: what each frame changes
+// plus the scripts that replay the rain (rain.js, draw.js). Nothing is fetched
+// from another host.
 //
-// Usage: node site/build.mjs GLYPHFALL OUTPUT
+// Usage: node site/build.mjs GLYPHFALL RELEASE OUTPUT
 import { execFileSync } from 'node:child_process';
-import { copyFileSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
-import { createRequire } from 'node:module';
+import { createHash } from 'node:crypto';
+import { copyFileSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { gzipSync } from 'node:zlib';
+import { gunzipSync, gzipSync } from 'node:zlib';
 import { marked } from 'marked';
-import headless from '@xterm/headless';
-import { drawRows, paletteColour } from './draw.js';
+import { applyChanges, drawRows } from './draw.js';
+import { encodeChanges, paletteColour, readScreens } from './screens.mjs';
 
 const site = fileURLToPath(new URL('.', import.meta.url));
 const top = join(site, '..');
-const require = createRequire(import.meta.url);
 
 // The README's sections that the page shows, in order, and where the README's
 // links to other files of the project lead on the page.
@@ -31,6 +36,20 @@ const links = { CHANGELOG: 'changes.html', LICENSE: '#licence-text', 'man/glyphf
 
 // The rain on the page: what site/record.sh records by default.
 const rain = { rows: 24, cols: 80, seed: 20241, first: 61, last: 160, fps: 10 };
+
+// The machines each release archive is for, by Debian's name of the
+// architecture: what `uname -m` says there, and examples.
+const machines = {
+    amd64: ['x86_64', 'PCs, laptops and servers with a 64-bit Intel or AMD processor'],
+    i386: ['i686', 'older PCs with a 32-bit x86 processor, or a 32-bit system on a 64-bit PC'],
+    arm64: ['aarch64', 'a Raspberry Pi 3, 4 or 5 with a 64-bit system, 64-bit ARM boards and servers'],
+    armhf: ['armv7l', 'a Raspberry Pi 2, 3 or 4 with a 32-bit system, 32-bit ARMv7 boards'],
+    armel: ['armv6l, armv5tel', 'the first Raspberry Pi and the Pi Zero (their system says armhf: take this one), older ARM boards'],
+    ppc64el: ['ppc64le', 'IBM POWER8 and later machines with a little-endian system'],
+    s390x: ['s390x', 'IBM Z and LinuxONE mainframes'],
+    riscv64: ['riscv64', '64-bit RISC-V boards'],
+    mips64el: ['mips64', '64-bit little-endian MIPS machines, such as Loongson 3'],
+};
 
 const html = (text) =>
     text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
@@ -44,7 +63,8 @@ const read = (path) => readFileSync(join(top, path), 'utf8');
 // The page around a body: the same head, navigation and foot everywhere.
 // The stylesheet is in the page: it is small, and the first paint waits for
 // no second request.
-function page({ title, description, body, script = '', version, home, licence, style }) {
+// `root` leads from the page's folder to the top of the site.
+function page({ title, description, body, script = '', version, home, licence, style, root = '' }) {
     return `<!doctype html>
 <html lang="en">
 <head>
@@ -52,25 +72,26 @@ function page({ title, description, body, script = '', version, home, licence, s
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>${html(title)}</title>
 <meta name="description" content="${html(description)}">
-<link rel="icon" href="icon.svg" type="image/svg+xml">
+<link rel="icon" href="${root}icon.svg" type="image/svg+xml">
 <style>
 ${style}</style>${script}
 </head>
 <body>
 <header>
 <nav aria-label="Site">
-<a href="index.html" class="name">glyphfall</a>
-<a href="index.html#install">Install</a>
-<a href="index.html#options">Options</a>
-<a href="manual.html">Manual</a>
-<a href="changes.html">Changes</a>
+<a href="${root}index.html" class="name">glyphfall</a>
+<a href="${root}index.html#install">Install</a>
+<a href="${root}download.html">Download</a>
+<a href="${root}index.html#options">Options</a>
+<a href="${root}manual.html">Manual</a>
+<a href="${root}changes.html">Changes</a>
 </nav>
 </header>
 <main>
 ${body}
 </main>
 <footer>
-<p>glyphfall ${html(version)} · <a href="${html(home)}">${html(home.replace(/^https?:\/\//, ''))}</a> · <a href="index.html#licence">${html(licence)}</a></p>
+<p>glyphfall ${html(version)} · <a href="${html(home)}">${html(home.replace(/^https?:\/\//, ''))}</a> · <a href="${root}index.html#licence">${html(licence)}</a></p>
 </footer>
 </body>
 </html>
@@ -102,10 +123,15 @@ function readmeSections() {
     return parts;
 }
 
-function renderMarkdown(tokens, where) {
+// Links to the home page itself lead to the page's own files.
+function renderMarkdown(tokens, where, home) {
     const list = Object.assign([...tokens], { links: {} });
     marked.walkTokens(list, (token) => {
         if (token.type !== 'link' && token.type !== 'image') return;
+        if (token.href.startsWith(`${home}/`)) {
+            token.href = token.href.slice(home.length + 1) || 'index.html';
+            return;
+        }
         if (/^([a-z]+:|#)/.test(token.href)) return;
         if (!(token.href in links)) {
             throw new Error(`README (${where}) links to ${token.href}, which the page lacks: map it in site/build.mjs`);
@@ -115,25 +141,39 @@ function renderMarkdown(tokens, where) {
     return marked.parser(list);
 }
 
-// The rain drawn by a terminal emulator: the still frame, for visitors without
-// JavaScript or who ask for less motion, and the colours that the whole
-// recording uses, for the stylesheet.
-async function drawRain(parts) {
-    const term = new headless.Terminal({ rows: rain.rows, cols: rain.cols, allowProposedApi: true });
-    const write = (bytes) => new Promise((done) => term.write(bytes, done));
+// The rain decoded by a terminal emulator: the still frame, for visitors
+// without JavaScript or who ask for less motion; the colours that the whole
+// recording uses, for the stylesheet; and what the page replays (rain.gz):
+// the first screen as changes to a blank one, then for each frame the
+// changes from the one before, the first frame's from the last, as the rain
+// goes round.
+async function decodeRain(recording) {
+    const parts = recording.toString('utf8').split(/(?=\x1b\[H)/);
     const used = new Set();
-    await write(parts[0] + parts[1] + parts[2]);
-    const still = drawRows(term.buffer.active, rain.rows, rain.cols, used);
-    for (const frame of parts.slice(3)) {
-        await write(frame);
-        drawRows(term.buffer.active, rain.rows, rain.cols, used);
+    const screens = await readScreens(parts[0] + parts[1], parts.slice(2), rain.rows, rain.cols, used);
+    const cells = rain.rows * rain.cols;
+    const blank = { glyphs: new Array(cells).fill(' '), styles: new Array(cells).fill('') };
+    const styles = [''];
+    const first = encodeChanges(blank, screens[0], styles);
+    const frames = screens.map((to, n) => encodeChanges(screens[(n || screens.length) - 1], to, styles));
+    const data = { rows: rain.rows, cols: rain.cols, styles, first, frames };
+
+    // Replayed as the page does it, twice round: every screen the emulator's.
+    const replay = { glyphs: [...blank.glyphs], styles: [...blank.styles] };
+    applyChanges(replay.glyphs, replay.styles, first, styles);
+    for (let n = 1; n <= 2 * screens.length; n++) {
+        const at = n % screens.length;
+        applyChanges(replay.glyphs, replay.styles, frames[at], styles);
+        const same = (list) => replay[list].join('\n') === screens[at][list].join('\n');
+        if (!same('glyphs') || !same('styles')) {
+            throw new Error(`the changes replayed do not give frame ${at}`);
+        }
     }
-    term.dispose();
     const css = [...used]
         .sort((x, y) => x - y)
         .map((index) => `.screen .c${index} { color: ${paletteColour(index)}; }`)
         .join('\n');
-    return { rows: still, css };
+    return { rows: drawRows(screens[0].glyphs, screens[0].styles, rain.cols), css, data };
 }
 
 function changes() {
@@ -175,13 +215,150 @@ function manual() {
         .replace(/<h1 class="Sh"([^]*?)<\/h1>/g, '<h2 class="Sh"$1</h2>');
 }
 
+const git = (...args) => execFileSync('git', args, { encoding: 'utf8', stdio: ['pipe', 'pipe', 'inherit'] });
+const size = (bytes) => (bytes < 1e6 ? `${Math.max(1, Math.round(bytes / 1e3))} kB` : `${(bytes / 1e6).toFixed(1)} MB`);
+
+// The release in `dist`: every file of it, each file that SHA256SUMS names
+// checked against it.
+function releaseFiles(dist, version) {
+    const names = readdirSync(dist, { withFileTypes: true }).filter((e) => e.isFile()).map((e) => e.name).sort();
+    if (!names.includes('SHA256SUMS') || !names.includes(`glyphfall-${version}.tar.gz`)) {
+        throw new Error(`${dist} holds no release of glyphfall ${version}: make release first`);
+    }
+    const files = names.map((name) => {
+        const bytes = readFileSync(join(dist, name));
+        return { name, bytes: bytes.length, sha256: createHash('sha256').update(bytes).digest('hex') };
+    });
+    for (const line of readFileSync(join(dist, 'SHA256SUMS'), 'utf8').trim().split('\n')) {
+        const [, sum, name] = /^([0-9a-f]{64}) [ *](.+)$/.exec(line) ?? [];
+        const file = files.find((f) => f.name === name);
+        if (!file || file.sha256 !== sum) throw new Error(`${dist}/SHA256SUMS: ${line}: no such file, or other bytes`);
+    }
+    return files;
+}
+
+// The released commit, which git archive wrote into the source tarball, and
+// the branch main up to it alone, in a bare repository with the files that
+// git's "dumb" HTTP protocol reads in place of a server.
+function repository(tarball, folder) {
+    const head = gunzipSync(readFileSync(tarball)).subarray(0, 1024);
+    const commit = execFileSync('git', ['get-tar-commit-id'], { input: head, encoding: 'utf8' }).trim();
+    try {
+        git('-C', top, 'cat-file', '-e', `${commit}^{commit}`);
+    } catch {
+        throw new Error(`the release's commit ${commit} is not in the repository at ${top}`);
+    }
+    git('init', '--quiet', '--bare', '--template=', '--initial-branch=main', folder);
+    git('-C', top, 'push', '--quiet', '--no-verify', folder, `${commit}:refs/heads/main`);
+    git('-C', folder, 'repack', '-a', '-d', '-q', '--no-write-bitmap-index');
+    git('-C', folder, 'update-server-info');
+    return commit;
+}
+
+// releases/index.html: what a static host does not show by itself.
+function releaseList(files, version) {
+    const rows = files.map((f) => `<tr><td><a href="${html(f.name)}">${html(f.name)}</a></td>` +
+        `<td class="size">${f.bytes.toLocaleString('en')}</td><td><code class="sum">${f.sha256}</code></td></tr>`);
+    return `<h1>Releases</h1>
+<p>Every file of glyphfall ${html(version)}: the source tarball, the program for each architecture and the
+checksums of them all, <code>SHA256SUMS</code>, for <code>sha256sum --ignore-missing -c SHA256SUMS</code>.
+Which archive is for which machine, and how to install it: the <a href="../download.html">download page</a>.</p>
+<table class="files">
+<thead><tr><th scope="col">file</th><th scope="col">bytes</th><th scope="col">SHA-256</th></tr></thead>
+<tbody>
+${rows.join('\n')}
+</tbody>
+</table>`;
+}
+
+// download.html: an archive for each architecture, the sources, the package.
+function downloadPage(files, version, home, day) {
+    const url = (name) => `${home}/releases/${name}`;
+    const source = files.find((f) => f.name === `glyphfall-${version}.tar.gz`);
+    const archives = [];
+    const others = [];
+    const archive = new RegExp(`^glyphfall-${version.replace(/\./g, '\\.')}-linux-(\\w+)\\.tar\\.gz$`);
+    for (const f of files) {
+        const arch = archive.exec(f.name)?.[1];
+        if (arch) {
+            if (!machines[arch]) throw new Error(`the release holds ${f.name}: say what machines it is for`);
+            archives.push({ ...f, arch });
+        } else if (f !== source && f.name !== 'SHA256SUMS') {
+            others.push(f);
+        }
+    }
+    const order = Object.keys(machines);
+    archives.sort((a, b) => order.indexOf(a.arch) - order.indexOf(b.arch));
+    const example = archives.find((a) => a.arch === 'amd64') ?? archives[0];
+    const unpacked = example.name.replace(/\.tar\.gz$/, '');
+    const debian = /\(([^)]+)\)/.exec(read('debian/changelog'))[1];
+    const rows = archives.map((a) => `<tr><td><a href="releases/${html(a.name)}">${html(a.arch)}</a></td>` +
+        `<td><code>${html(machines[a.arch][0])}</code></td><td>${html(machines[a.arch][1])}</td>` +
+        `<td class="size">${size(a.bytes)}</td></tr>`);
+    const also = others.length === 0 ? '' : `
+<h2 id="more-h">Also in the release</h2>
+<ul>
+${others.map((f) => `<li><a href="releases/${html(f.name)}">${html(f.name)}</a>, ${size(f.bytes)}</li>`).join('\n')}
+</ul>`;
+    return `<h1>Download</h1>
+<p class="tagline">glyphfall ${html(version)}, <time datetime="${day}">${day}</time></p>
+<p>A single static program for each processor below: it runs on any Linux of that processor, with nothing else to
+install. Then the sources, and the Debian package made from them. Every file of the release, with its size and
+SHA-256 checksum: <a href="releases/">releases</a>.</p>
+<section id="program" aria-labelledby="program-h">
+<h2 id="program-h">The program</h2>
+<p>Which archive: <code>dpkg --print-architecture</code> names it on Debian and the systems made from it;
+elsewhere <code>uname -m</code> names the processor.</p>
+<table>
+<thead><tr><th scope="col">archive</th><th scope="col"><code>uname -m</code></th><th scope="col">for</th>
+<th scope="col">size</th></tr></thead>
+<tbody>
+${rows.join('\n')}
+</tbody>
+</table>
+<p>Four commands: download the archive and the checksums, check it, unpack it, and copy the program, its manual
+page and its completions into <code>~/.local</code>, for you alone. Here for ${html(example.arch)}: put your
+archive's name in its place.</p>
+<pre><code>curl -fL -O ${html(url(example.name))} -O ${html(url('SHA256SUMS'))}
+sha256sum --ignore-missing -c SHA256SUMS
+tar -xzf ${html(example.name)}
+cp -R ${html(unpacked)}/bin ${html(unpacked)}/share ~/.local/</code></pre>
+<p>Then <code>glyphfall</code> runs it where <code>~/.local/bin</code> is on the path, as Debian's
+<code>~/.profile</code> puts it once the folder exists, and <code>man glyphfall</code> shows its manual. For every
+user, copy them as root into <code>/usr/local/</code> instead.</p>
+</section>
+<section id="source" aria-labelledby="source-h">
+<h2 id="source-h">The sources</h2>
+<p><a href="releases/${html(source.name)}">${html(source.name)}</a>, ${size(source.bytes)}: the released files. On
+Debian 12 with g++, CMake and make:</p>
+<pre><code>curl -fL -O ${html(url(source.name))} -O ${html(url('SHA256SUMS'))}
+sha256sum --ignore-missing -c SHA256SUMS
+tar -xzf ${html(source.name)}
+cd ${html(source.name.replace(/\.tar\.gz$/, ''))}
+make run                # build it and start the rain; Ctrl-C ends it
+sudo make install       # into /usr/local</code></pre>
+<p>The repository, up to the released commit: <code>git clone ${html(home)}/glyphfall.git</code>.</p>
+</section>
+<section id="debian" aria-labelledby="debian-h">
+<h2 id="debian-h">The Debian package</h2>
+<p>The source tarball leaves the Debian packaging out; it is in the repository, beside the sources.
+<code>make package</code> makes the source tarball of the commit, the same bytes as the release's, and builds the
+source and binary packages from it (as root it first installs what the build needs):</p>
+<pre><code>git clone ${html(home)}/glyphfall.git
+cd glyphfall
+make package
+sudo apt install ./build/deb/glyphfall_${html(debian)}_*.deb</code></pre>
+</section>${also}`;
+}
+
 async function main() {
-    const [program, output] = process.argv.slice(2);
-    if (!program || !output) throw new Error('usage: node site/build.mjs GLYPHFALL OUTPUT');
+    const [program, dist, output] = process.argv.slice(2);
+    if (!program || !dist || !output) throw new Error('usage: node site/build.mjs GLYPHFALL RELEASE OUTPUT');
     const out = resolve(output);
-    rmSync(out, { recursive: true, force: true });
-    mkdirSync(out, { recursive: true });
     const { version, home } = versionOf(program);
+    const files = releaseFiles(dist, version);
+    rmSync(out, { recursive: true, force: true });
+    mkdirSync(join(out, 'releases'), { recursive: true });
     const css = readFileSync(join(site, 'site.css'), 'utf8');
     const licence = read('LICENSE').split('\n')[0];
 
@@ -194,16 +371,15 @@ async function main() {
     } finally {
         rmSync(work, { recursive: true, force: true });
     }
-    writeFileSync(join(out, 'rain.gz'), gzipSync(recording, { level: 9 }));
-    const parts = recording.toString('utf8').split(/(?=\x1b\[H)/);
-    const still = await drawRain(parts);
+    const decoded = await decodeRain(recording);
+    writeFileSync(join(out, 'rain.gz'), gzipSync(JSON.stringify(decoded.data), { level: 9 }));
 
     const readme = readmeSections();
     const tagline = readme[''].find((t) => t.type === 'paragraph').text;
     const body = sections.map((name) => {
         if (!readme[name]) throw new Error(`README has no section "${name}" for the page`);
         const id = slug(name);
-        let text = renderMarkdown(readme[name], name);
+        let text = renderMarkdown(readme[name], name, home);
         if (name === 'Licence') {
             const paragraphs = read('LICENSE').trim().split(/\n\s*\n/).map((p) => `<p>${html(p.replace(/\n/g, ' '))}</p>`);
             text += `<div id="licence-text" class="licence">\n${paragraphs.join('\n')}\n</div>`;
@@ -225,7 +401,7 @@ async function main() {
     const figure = `<figure class="rain" id="rain" data-cols="${rain.cols}" data-rows="${rain.rows}" data-fps="${rain.fps}"
     data-seed="${rain.seed}" data-first="${rain.first}" data-last="${rain.last}">
 <div class="screen" role="img" aria-label="Green characters raining down a black terminal screen">
-<pre class="still" inert>${still.rows.join('\n')}</pre>
+<pre class="still" inert>${decoded.rows.join('\n')}</pre>
 </div>
 <button type="button" class="control" hidden>Pause</button>
 <figcaption><code>glyphfall -r ${rain.seed}</code> in a terminal of ${rain.cols} × ${rain.rows}: its own output, frames ${rain.first} to
@@ -238,7 +414,7 @@ ${rain.last} at ${rain.fps} a second.</figcaption>
         version,
         home,
         licence,
-        style: `${css}\n/* The colours of the rain. */\n${still.css}\n`,
+        style: `${css}\n/* The colours of the rain. */\n${decoded.css}\n`,
         script: '\n<script type="module" src="rain.js"></script>',
         body: `<h1>glyphfall</h1>\n<p class="tagline">${html(tagline)}</p>\n${figure}\n${body.join('\n')}`,
     }));
@@ -266,11 +442,32 @@ ${e.html}
 </section>`).join('\n')}`,
     }));
 
+    const released = log.find((e) => e.version === version) ?? latest;
+    const archives = files.filter((f) => /-linux-\w+\.tar\.gz$/.test(f.name)).length;
+    writeFileSync(join(out, 'download.html'), page({
+        title: `glyphfall ${version}: download`,
+        description: `Download glyphfall ${version}: a static program for ${archives} processor architectures, ` +
+            'the sources and the Debian package.',
+        version,
+        home,
+        licence,
+        style: css,
+        body: downloadPage(files, version, home, released.day),
+    }));
+    writeFileSync(join(out, 'releases', 'index.html'), page({
+        title: `glyphfall ${version}: the release's files`,
+        description: `Every file of glyphfall ${version}'s release, with its size and SHA-256 checksum.`,
+        version,
+        home,
+        licence,
+        style: css,
+        root: '../',
+        body: releaseList(files, version),
+    }));
+    for (const f of files) copyFileSync(join(dist, f.name), join(out, 'releases', f.name));
+    repository(join(dist, `glyphfall-${version}.tar.gz`), join(out, 'glyphfall.git'));
+
     for (const file of ['rain.js', 'draw.js', 'icon.svg']) copyFileSync(join(site, file), join(out, file));
-    // The emulator, a CommonJS bundle, made a module for the browser; without
-    // the pointer to a source map that is not shipped.
-    const emulator = readFileSync(require.resolve('@xterm/headless'), 'utf8').replace(/\n\/\/# sourceMappingURL=\S+\s*$/, '\n');
-    writeFileSync(join(out, 'emulator.js'), `const exports = {};\n${emulator}export const { Terminal } = exports;\n`);
 }
 
 await main();

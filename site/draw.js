@@ -1,37 +1,24 @@
-// Draws a terminal's screen as HTML text: one line of spans per row, a class
-// per colour of the 256-colour palette (c0 to c255) and `b` for bold. The
-// build draws the still frame with it and the page draws the moving rain, so
-// both look the same. `buffer` is an emulator's active buffer (xterm.js API).
+// Draws the rain's screen as HTML text: one line of spans per row, a class per
+// colour of the 256-colour palette (c0 to c255) and `b` for bold. The build
+// draws the still frame with it and the page the moving rain, so both look the
+// same. A screen is two arrays over its cells, row after row: `glyphs`, one
+// character each, and `styles`, each cell's classes ('' for none).
 
 const escapes = { '&': '&amp;', '<': '&lt;', '>': '&gt;' };
 
-// Returns the rows as HTML; adds the palette indices drawn to `used`.
-export function drawRows(buffer, rows, cols, used = new Set()) {
+export function drawRows(glyphs, styles, cols) {
     const lines = [];
-    let cell; // one cell object, read into again and again
-    for (let y = 0; y < rows; y++) {
-        const line = buffer.getLine(y);
+    for (let start = 0; start < glyphs.length; start += cols) {
         let row = '';
         let open = '';
-        for (let x = 0; x < cols; x++) {
-            cell = line.getCell(x, cell);
-            const glyph = cell.getChars() || ' ';
+        for (let at = start; at < start + cols; at++) {
+            const glyph = glyphs[at];
             // A blank keeps whatever span is open: only its background could
             // show, and the rain draws none.
-            if (glyph !== ' ') {
-                let style = '';
-                if (cell.isFgPalette()) {
-                    used.add(cell.getFgColor());
-                    style = `c${cell.getFgColor()}`;
-                } else if (!cell.isFgDefault()) {
-                    throw new Error(`a colour outside the palette at column ${x}, row ${y}`);
-                }
-                if (cell.isBold()) style += ' b';
-                if (style !== open) {
-                    if (open) row += '</span>';
-                    if (style) row += `<span class="${style.trim()}">`;
-                    open = style;
-                }
+            if (glyph !== ' ' && styles[at] !== open) {
+                if (open) row += '</span>';
+                if (styles[at]) row += `<span class="${styles[at]}">`;
+                open = styles[at];
             }
             row += escapes[glyph] ?? glyph;
         }
@@ -41,17 +28,13 @@ export function drawRows(buffer, rows, cols, used = new Set()) {
     return lines;
 }
 
-// The colours of an xterm-like terminal's 256-colour palette, as CSS.
-export function paletteColour(index) {
-    const base = ['#000000', '#cd0000', '#00cd00', '#cdcd00', '#0000ee', '#cd00cd', '#00cdcd', '#e5e5e5',
-        '#7f7f7f', '#ff0000', '#00ff00', '#ffff00', '#5c5cff', '#ff00ff', '#00ffff', '#ffffff'];
-    if (index < 16) return base[index];
-    const hex = (v) => v.toString(16).padStart(2, '0');
-    if (index >= 232) {
-        const grey = hex(8 + 10 * (index - 232));
-        return `#${grey}${grey}${grey}`;
+// One frame's changes made to a screen. Each changed cell, in order, is three
+// characters: how many cells past the last change it lies and the index of
+// its style in `names`, each plus 48 ('0'), then its glyph.
+export function applyChanges(glyphs, styles, changes, names) {
+    for (let i = 0, at = -1; i < changes.length; i += 3) {
+        at += changes.charCodeAt(i) - 48;
+        styles[at] = names[changes.charCodeAt(i + 1) - 48];
+        glyphs[at] = changes[i + 2];
     }
-    const level = (n) => hex(n === 0 ? 0 : 55 + 40 * n);
-    const i = index - 16;
-    return `#${level(Math.floor(i / 36))}${level(Math.floor(i / 6) % 6)}${level(i % 6)}`;
 }

@@ -1,55 +1,49 @@
-// The rain on the home page: the program's recorded bytes (rain.gz) fed to a
-// terminal emulator frame after frame, at the program's default speed, and
-// its screen drawn as text into the still frame's place. Without this script,
-// or for visitors who ask for less motion, the page keeps the still frame: the
-// recording's first, drawn at build time by the same code (draw.js). The
-// emulator is loaded only when the rain is to move.
-import { drawRows } from './draw.js';
+// The rain on the home page: the program's recorded frames, decoded at build
+// time into what each one changes on the screen (rain.gz), made one after the
+// other at the program's default speed and drawn as text into the still
+// frame's place. Without this script, or for visitors who ask for less motion,
+// the page keeps the still frame: the recording's first, drawn at build time
+// by the same code (draw.js). The frames are loaded only when the rain is to
+// move.
+import { applyChanges, drawRows } from './draw.js';
 
 const figure = document.getElementById('rain');
 const screen = figure.querySelector('.still');
 const button = figure.querySelector('.control');
 const cols = Number(figure.dataset.cols);
-const rows = Number(figure.dataset.rows);
 const period = 1000 / Number(figure.dataset.fps);
 const calm = window.matchMedia('(prefers-reduced-motion: reduce)');
 
-let term = null;
+let rain = null;
 let starting = null;
-let frames = [];
+let glyphs = [];
+let styles = [];
 let next = 0;
 let timer = 0;
 let seen = true; // the rain is on the screen: off it, it rests
 
-async function recording() {
+async function start() {
     const response = await fetch('rain.gz');
     if (!response.ok) throw new Error(`rain.gz: ${response.status}`);
-    const text = await new Response(response.body.pipeThrough(new DecompressionStream('gzip'))).text();
-    // The set-up ends with a cursor home, and every frame starts with one.
-    return text.split(/(?=\x1b\[H)/);
-}
-
-async function start() {
-    const [parts, { Terminal }] = await Promise.all([recording(), import('./emulator.js')]);
-    term = new Terminal({ cols, rows, scrollback: 0, allowProposedApi: true });
-    term.write(parts[0] + parts[1]);
-    frames = parts.slice(2);
+    const loaded = JSON.parse(await new Response(response.body.pipeThrough(new DecompressionStream('gzip'))).text());
+    glyphs = new Array(loaded.rows * loaded.cols).fill(' ');
+    styles = new Array(loaded.rows * loaded.cols).fill('');
+    applyChanges(glyphs, styles, loaded.first, loaded.styles);
     // The still frame is the recording's first: the rain goes on from it.
     next = 1;
+    rain = loaded;
 }
 
-// One frame into the emulator, its screen onto the page.
+// One frame's changes made, the screen drawn again.
 function show() {
-    const frame = frames[next];
-    next = (next + 1) % frames.length;
-    term.write(frame, () => {
-        screen.innerHTML = drawRows(term.buffer.active, rows, cols).join('\n');
-    });
+    applyChanges(glyphs, styles, rain.frames[next], rain.styles);
+    next = (next + 1) % rain.frames.length;
+    screen.innerHTML = drawRows(glyphs, styles, cols).join('\n');
 }
 
 async function play() {
     button.textContent = 'Pause';
-    if (!term) {
+    if (!rain) {
         starting = starting || start();
         await starting;
     }
@@ -57,7 +51,7 @@ async function play() {
 }
 
 function run() {
-    if (button.textContent === 'Pause' && seen && term && !timer) timer = window.setInterval(show, period);
+    if (button.textContent === 'Pause' && seen && rain && !timer) timer = window.setInterval(show, period);
 }
 
 function rest() {

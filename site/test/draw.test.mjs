@@ -1,17 +1,16 @@
-// draw.js, which draws both the still frame and the moving rain: a small
-// screen written into the emulator, and the palette against xterm's values.
+// What draws the rain, at build time and on the page: small screens written
+// into the emulator and read as cells (screens.mjs), drawn as rows (draw.js),
+// the changes between two screens and their replay, and the palette against
+// xterm's values.
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
-import headless from '@xterm/headless';
-import { drawRows, paletteColour } from '../draw.js';
+import { applyChanges, drawRows } from '../draw.js';
+import { encodeChanges, paletteColour, readScreens } from '../screens.mjs';
 
 async function screen(bytes, rows, cols) {
-    const term = new headless.Terminal({ rows, cols, allowProposedApi: true });
-    await new Promise((done) => term.write(bytes, done));
     const used = new Set();
-    const lines = drawRows(term.buffer.active, rows, cols, used);
-    term.dispose();
-    return { lines, used };
+    const [cells] = await readScreens('', [bytes], rows, cols, used);
+    return { lines: drawRows(cells.glyphs, cells.styles, cols), used, cells };
 }
 
 test('a screen is drawn as rows of text with a class per colour', async () => {
@@ -51,6 +50,35 @@ test('a screen is drawn as rows of text with a class per colour', async () => {
 
 test('a colour outside the palette is refused, not drawn in the wrong colour', async () => {
     await assert.rejects(screen('\x1b[38;2;1;2;3mx', 1, 4), /outside the palette/);
+});
+
+test('the changes from one screen to the next, made again, give the next', async () => {
+    // 3 rows of 40 cells: a change can lie a whole screen past the last.
+    const cols = 40;
+    const cases = [
+        { name: 'from a blank screen', from: '', to: '\x1b[38;5;48mab\x1b[1mc' },
+        { name: 'a glyph alone, the colour alone, at both ends of the screen',
+            from: '\x1b[38;5;48mab', to: '\x1b[38;5;48mxb\x1b[H\x1b[3;40H\x1b[38;5;231mz' },
+        { name: 'the last cell only, the whole screen past the start', from: '', to: '\x1b[3;40Hq' },
+        { name: 'a glyph gone, and one whose colour alone changes where nothing shows',
+            from: '\x1b[38;5;48mab', to: '\x1b[38;5;29m  ' },
+        { name: 'no change at all', from: '\x1b[38;5;48mab', to: '\x1b[38;5;48mab' },
+    ];
+    for (const c of cases) {
+        const [from] = await readScreens('', [c.from], 3, cols);
+        const [to] = await readScreens('', [c.to], 3, cols);
+        const names = [''];
+        const changes = encodeChanges(from, to, names);
+        const glyphs = [...from.glyphs];
+        const styles = [...from.styles];
+        applyChanges(glyphs, styles, changes, names);
+        assert.deepEqual({ glyphs, styles }, to, c.name);
+        const differ = to.glyphs.filter((g, at) => g !== from.glyphs[at] || to.styles[at] !== from.styles[at]).length;
+        assert.equal(changes.length, 3 * differ, `${c.name}: three characters for each cell that differs`);
+    }
+    // A blank cell has no style, whatever colour was set when it was written.
+    const [blank] = await readScreens('', ['\x1b[38;5;48m a'], 1, 4);
+    assert.deepEqual(blank.styles, ['', 'c48', '', '']);
 });
 
 test('the palette is xterm\'s', () => {

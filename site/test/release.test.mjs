@@ -1,0 +1,183 @@
+// The release as the home page serves it, from a server that lists no folder,
+// as a static host does: downloaded from the download page in Chromium and
+// checked, every file against SHA256SUMS, the program run; the repository
+// cloned over HTTP; debian/watch read by uscan.
+//
+// Usage: as page.test.mjs. GLYPHFALL_RELEASE is the release the page was
+// built from (build/dist).
+import assert from 'node:assert/strict';
+import { execFile, execFileSync } from 'node:child_process';
+import { createHash } from 'node:crypto';
+import { existsSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import { gunzipSync } from 'node:zlib';
+import puppeteer from 'puppeteer-core';
+import { serve } from '../serve.mjs';
+import { chromium } from './chromium.mjs';
+
+const top = fileURLToPath(new URL('../..', import.meta.url));
+const folder = process.env.GLYPHFALL_SITE ?? join(top, 'build', 'site');
+const dist = process.env.GLYPHFALL_RELEASE ?? join(top, 'build', 'dist');
+const program = process.env.GLYPHFALL ?? join(top, 'build', 'release', 'glyphfall');
+const [versionLine, home] = execFileSync(program, ['-V'], { encoding: 'utf8' }).trim().split('\n');
+const version = versionLine.split(' ')[1];
+const pages = ['index.html', 'download.html', 'releases/index.html'];
+
+let server;
+let origin;
+let browser;
+let work;
+
+before(async () => {
+    server = await serve(folder);
+    origin = `http://127.0.0.1:${server.address().port}`;
+    browser = await puppeteer.launch(chromium);
+    work = mkdtempSync(join(tmpdir(), 'glyphfall-release-'));
+});
+
+after(async () => {
+    await browser?.close();
+    server?.closeAllConnections();
+    server?.close();
+    if (work) rmSync(work, { recursive: true, force: true });
+});
+
+const sleep = (ms) => new Promise((done) => setTimeout(done, ms));
+const sha256 = (file) => createHash('sha256').update(readFileSync(file)).digest('hex');
+
+// A command, run without holding up the server in this process; resolves to
+// its standard output. The loopback address only: no proxy from the
+// environment.
+function run(command, args, options = {}) {
+    const env = Object.fromEntries(Object.entries(process.env).filter(([name]) => !/_proxy$/i.test(name)));
+    return new Promise((done, fail) => {
+        execFile(command, args, { timeout: 120000, encoding: 'utf8', ...options, env: { ...env, no_proxy: '127.0.0.1' } },
+            (error, stdout, stderr) => (error ? fail(new Error(`${command} ${args.join(' ')}: ${error.message}\n${stdout}${stderr}`))
+                : done(stdout)));
+    });
+}
+
+// SHA256SUMS as served: file name to checksum.
+async function sums() {
+    const response = await fetch(`${origin}/releases/SHA256SUMS`);
+    assert.equal(response.status, 200);
+    const text = await response.text();
+    return { text, byName: new Map(text.trim().split('\n').map((line) => line.split(/ [ *]/).reverse())) };
+}
+
+// Every link of the pages, as absolute URLs.
+async function links() {
+    const found = new Set();
+    for (const path of pages) {
+        const page = await browser.newPage();
+        await page.setJavaScriptEnabled(false);
+        await page.goto(`${origin}/${path}`, { waitUntil: 'load' });
+        for (const href of await page.$$eval('a[href]', (all) => all.map((a) => a.href))) found.add(href.split('#')[0]);
+        await page.close();
+    }
+    return found;
+}
+
+test('the server lists no folder: what debian/watch reads is the built list', async () => {
+    for (const path of ['glyphfall.git/', 'glyphfall.git/objects/pack/', 'glyphfall.git', 'releases']) {
+        assert.equal((await fetch(`${origin}/${path}`)).status, 404, path);
+    }
+});
+
+test('releases/ holds every file of the release, the same bytes, each listed with its size and checksum', async () => {
+    const released = readdirSync(dist).filter((name) => statSync(join(dist, name)).isFile()).sort();
+    const served = readdirSync(join(folder, 'releases')).filter((name) => name !== 'index.html').sort();
+    assert.deepEqual(served, released);
+    const list = readFileSync(join(folder, 'releases', 'index.html'), 'utf8');
+    for (const name of released) {
+        const file = join(dist, name);
+        assert.ok(readFileSync(file).equals(readFileSync(join(folder, 'releases', name))), name);
+        const row = list.split('\n').find((line) => line.includes(`href="${name}"`));
+        assert.ok(row, `releases/index.html does not list ${name}`);
+        assert.ok(row.includes(statSync(file).size.toLocaleString('en')) && row.includes(sha256(file)), row);
+    }
+    const { byName } = await sums();
+    assert.ok(byName.has(`glyphfall-${version}.tar.gz`), 'SHA256SUMS has no source tarball');
+    assert.ok([...byName.keys()].some((name) => name.endsWith('-linux-amd64.tar.gz')), 'SHA256SUMS has no amd64 archive');
+});
+
+test('the download page\'s amd64 link, clicked, downloads the archive that SHA256SUMS names', async () => {
+    const downloads = join(work, 'clicked');
+    const page = await browser.newPage();
+    const session = await page.createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads, eventsEnabled: true });
+    const finished = new Promise((done) => {
+        session.on('Browser.downloadProgress', (event) => {
+            if (event.state !== 'inProgress') done(event.state);
+        });
+    });
+    await page.goto(`${origin}/download.html`, { waitUntil: 'load' });
+    const link = await page.$('#program table a[href$="-linux-amd64.tar.gz"]');
+    assert.ok(link, 'no amd64 link in the table of the download page');
+    assert.equal(await link.evaluate((a) => a.textContent), 'amd64');
+    await link.click();
+    assert.equal(await Promise.race([finished, sleep(30000).then(() => 'not finished in 30 s')]), 'completed');
+    await page.close();
+    const name = `glyphfall-${version}-linux-amd64.tar.gz`;
+    assert.deepEqual(readdirSync(downloads), [name]);
+    assert.equal(sha256(join(downloads, name)), (await sums()).byName.get(name));
+});
+
+test('every file that SHA256SUMS names is linked from a page, downloads and passes sha256sum -c; the amd64 program runs', async () => {
+    const { text, byName } = await sums();
+    const linked = await links();
+    const downloads = join(work, 'fetched');
+    execFileSync('mkdir', ['-p', downloads]);
+    for (const name of byName.keys()) {
+        const url = `${origin}/releases/${name}`;
+        assert.ok(linked.has(url), `no page links to ${name}`);
+        const response = await fetch(url);
+        assert.equal(response.status, 200, url);
+        writeFileSync(join(downloads, name), Buffer.from(await response.arrayBuffer()));
+    }
+    writeFileSync(join(downloads, 'SHA256SUMS'), text);
+    const checked = await run('sha256sum', ['--strict', '-c', 'SHA256SUMS'], { cwd: downloads });
+    assert.equal(checked.trim().split('\n').filter((line) => / OK$/.test(line)).length, byName.size, checked);
+
+    const archive = `glyphfall-${version}-linux-amd64`;
+    await run('tar', ['-xzf', `${archive}.tar.gz`], { cwd: downloads });
+    const printed = await run(join(downloads, archive, 'bin', 'glyphfall'), ['-V']);
+    assert.equal(printed.split('\n')[0], `glyphfall ${version}`);
+});
+
+test('git clone over HTTP gives the branch main at the released commit, and nothing else', async () => {
+    const tarball = join(folder, 'releases', `glyphfall-${version}.tar.gz`);
+    const commit = execFileSync('git', ['get-tar-commit-id'], { input: gunzipSync(readFileSync(tarball)).subarray(0, 1024),
+        encoding: 'utf8' }).trim();
+    assert.match(commit, /^[0-9a-f]{40}$/);
+    const clone = join(work, 'clone');
+    await run('git', ['clone', '--quiet', `${origin}/glyphfall.git`, clone], { env: { GIT_TERMINAL_PROMPT: '0' } });
+    const git = (dir, ...args) => execFileSync('git', ['-C', dir, ...args], { encoding: 'utf8' }).trim();
+    assert.equal(git(clone, 'rev-parse', 'HEAD'), commit);
+    assert.equal(git(clone, 'rev-parse', 'HEAD^{tree}'), git(top, 'rev-parse', `${commit}^{tree}`));
+    assert.equal(git(clone, 'status', '--porcelain'), '');
+    // Over HTTP too, so not while this process, the server, waits.
+    const remote = await run('git', ['-C', clone, 'ls-remote', 'origin']);
+    assert.deepEqual(remote.trim().split('\n'), [`${commit}\tHEAD`, `${commit}\trefs/heads/main`]);
+
+    // What the host holds: that branch, no reflog, no object it does not reach.
+    const bare = join(folder, 'glyphfall.git');
+    assert.equal(git(bare, 'for-each-ref', '--format=%(refname) %(objectname)'), `refs/heads/main ${commit}`);
+    assert.ok(!existsSync(join(bare, 'logs')), 'the repository keeps reflogs');
+    assert.equal(git(bare, 'fsck', '--unreachable', '--no-reflogs', '--no-progress'), '');
+});
+
+test('uscan on debian/watch, the host swapped for the server, finds the source tarball of this version', async () => {
+    const watch = readFileSync(join(top, 'debian', 'watch'), 'utf8');
+    assert.ok(watch.includes(`${home}/releases/`), `debian/watch does not scan ${home}/releases/`);
+    const local = join(work, 'watch');
+    writeFileSync(local, watch.replaceAll(`${home}/`, `${origin}/`));
+    const report = await run('uscan', ['--no-conf', '--report', '--dehs', '--timeout', '20', '--watchfile', local,
+        '--package', 'glyphfall', '--upstream-version', '0']);
+    const field = (name) => new RegExp(`<${name}>([^<]*)</${name}>`).exec(report)?.[1];
+    assert.equal(field('upstream-version'), version, report);
+    assert.equal(field('upstream-url'), `${origin}/releases/glyphfall-${version}.tar.gz`, report);
+});
