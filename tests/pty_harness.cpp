@@ -236,11 +236,22 @@ bool pty_wait_exit(pty_child& c, std::chrono::milliseconds timeout) {
 
 void pty_stall(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
 
-bool pty_in_write(const pty_child& c) {
-    // The first field is the number of the system call the task is blocked in.
+namespace {
+
+// The number of the system call the task is blocked in: the first field.
+long blocked_in(const pty_child& c) {
     std::ifstream file("/proc/" + std::to_string(c.pid) + "/syscall");
     long number = -1;
-    return static_cast<bool>(file >> number) && number == SYS_write;
+    return file >> number ? number : -1;
+}
+
+}  // namespace
+
+bool pty_in_write(const pty_child& c) { return blocked_in(c) == SYS_write; }
+
+bool pty_in_sleep(const pty_child& c) {
+    const long number = blocked_in(c);
+    return number == SYS_nanosleep || number == SYS_clock_nanosleep;
 }
 
 bool pty_resize(pty_child& c, std::uint16_t rows, std::uint16_t cols) {

@@ -109,6 +109,10 @@ void pty_stall(std::chrono::milliseconds time);
 // Whether the child is inside a write() system call right now.
 bool pty_in_write(const pty_child& c);
 
+// Whether the child is asleep in nanosleep() or clock_nanosleep() right now;
+// under an emulator, whether the emulator is.
+bool pty_in_sleep(const pty_child& c);
+
 // Changes the terminal size; the child gets SIGWINCH when the size differs.
 bool pty_resize(pty_child& c, std::uint16_t rows, std::uint16_t cols);
 
