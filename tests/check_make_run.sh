@@ -26,6 +26,9 @@ fail() {
     echo "FAIL: $*" >&2
     echo "--- pane:" >&2
     t capture-pane -p -t "$pane" >&2 || true
+    # A run under script that never ended would outlive the test; its
+    # terminal gone, the program gets the hang-up.
+    [ -z "${script:-}" ] || kill -KILL "$script" 2>/dev/null || true
     exit 1
 }
 
