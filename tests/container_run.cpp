@@ -5,7 +5,6 @@
 // usage: container_run PROGRAM PODMAN IMAGE [GoogleTest options]
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -61,15 +60,11 @@ std::vector<std::string_view> expect_same(const pair& p, std::size_t frames) {
                       << " in the container; wanted " << frames;
         return {};
     }
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::string_view a = outside.frames[i];
-        const std::string_view b = inside.frames[i];
-        if (a != b) {
-            const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
-            ADD_FAILURE() << "frame " << i << " differs from byte " << at << " of " << a.size() << " outside and "
-                          << b.size() << " in the container";
-            return {};
-        }
+    if (const auto part = pty_parting_of(outside, inside, frames)) {
+        ADD_FAILURE() << "frame " << part->frame << " differs from byte " << part->byte << " of "
+                      << outside.frames[part->frame].size() << " outside and " << inside.frames[part->frame].size()
+                      << " in the container";
+        return {};
     }
     return {outside.frames.begin(), outside.frames.begin() + static_cast<std::ptrdiff_t>(frames)};
 }

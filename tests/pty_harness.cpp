@@ -366,6 +366,18 @@ pty_plain_result pty_run_plain(const std::vector<std::string>& args, pty_sink si
     return result;
 }
 
+std::optional<pty_parting> pty_parting_of(const pty_stream& a, const pty_stream& b, std::size_t frames) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        const std::string_view x = a.frames[i];
+        const std::string_view y = b.frames[i];
+        if (x != y) {
+            const auto byte = std::mismatch(x.begin(), x.end(), y.begin(), y.end()).first - x.begin();
+            return pty_parting{i, static_cast<std::size_t>(byte)};
+        }
+    }
+    return std::nullopt;
+}
+
 pty_stream pty_split(std::string_view out) {
     pty_stream s;
     if (out.ends_with(pty_restore)) {

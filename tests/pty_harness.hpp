@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -163,6 +164,14 @@ struct pty_stream {
 };
 
 pty_stream pty_split(std::string_view out);
+
+// Where two streams part within their first `frames` frames, which both must
+// hold: the first frame that differs and the first byte of it that does.
+struct pty_parting {
+    std::size_t frame;
+    std::size_t byte;
+};
+std::optional<pty_parting> pty_parting_of(const pty_stream& a, const pty_stream& b, std::size_t frames);
 
 // A cell as drawn: blank (colour -1) or a colour index 0..5 (0: head, 1..5:
 // shade of a tail) with its glyph.

@@ -107,18 +107,11 @@ std::vector<std::string_view> expect_same(const pair& p, std::size_t frames) {
                       << " there; wanted " << frames;
         return {};
     }
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::string_view a = native.frames[i];
-        const std::string_view b = other.frames[i];
-        if (a != b) {
-            std::size_t at = 0;
-            while (at < a.size() && at < b.size() && a[at] == b[at]) {
-                ++at;
-            }
-            ADD_FAILURE() << "frame " << i << " differs from byte " << at << " of " << a.size() << " here and "
-                          << b.size() << " there";
-            return {};
-        }
+    if (const auto part = pty_parting_of(native, other, frames)) {
+        ADD_FAILURE() << "frame " << part->frame << " differs from byte " << part->byte << " of "
+                      << native.frames[part->frame].size() << " here and " << other.frames[part->frame].size()
+                      << " there";
+        return {};
     }
     return {native.frames.begin(), native.frames.begin() + static_cast<std::ptrdiff_t>(frames)};
 }
