@@ -1,5 +1,7 @@
 # The two commands: `make run` builds and starts the animation, `make test`
-# builds and passes the whole test suite. Everything else is a step of those.
+# builds and passes the whole test suite. Everything else is a step of those,
+# but `check`, the quick loop before each commit. `make help` lists the
+# targets, each with the `##` line above its rule: every target has one.
 
 BUILD    ?= build
 JOBS     ?= $(shell nproc 2>/dev/null || echo 2)
@@ -12,6 +14,8 @@ DESTDIR  ?=
 # hardening-check (devscripts), and build it again with reprotest and faketime.
 TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev lintian devscripts \
                 tmux valgrind zsh fish screen build-essential debhelper reprotest faketime
+# What `check` needs besides g++, CMake and make.
+CHECK_PACKAGES = libgtest-dev clang-format
 # What `package` needs besides the build dependencies in debian/control.
 PACKAGE_PACKAGES = dpkg-dev
 FUZZ_PACKAGES = clang libclang-rt-14-dev
@@ -52,31 +56,57 @@ DEB       = $(BUILD)/deb
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
-.PHONY: all run build test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
+.PHONY: all help run build check test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
         test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist release \
         test-dist image test-image publish-image lint format-check clean
 
+## the default: the same as build
 all: build
 
+## build the program in build/release (Release, hardened)
 build:
 	$(CONFIGURE) -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF
 	cmake --build $(BUILD)/release -j $(JOBS)
 
 # The program runs as the terminal's foreground job, so Ctrl-C reaches it and
 # not make (scripts/foreground says why).
+## build and start the animation; options in ARGS='-r 42 -s 20'; Ctrl-C ends it
 run: build
 	scripts/foreground $(BUILD)/release/glyphfall $(ARGS)
 
+## list the targets, each with what it does
+help:
+	@scripts/make-help $(firstword $(MAKEFILE_LIST))
+
+# The quick loop, before each commit: the native build with warnings as
+# errors (incremental, in $(BUILD)/check), its unit and end-to-end tests, the
+# format check and the targets' help. It installs nothing, so it needs no
+# root and no network: missing packages are named. Nothing that drives other
+# programs, builds packages, cross builds, containers or a browser: that is
+# for `test`.
+## the quick loop before a commit: -Werror build, unit and end-to-end tests, format, help
+check:
+	scripts/need-packages --name-only $(CHECK_PACKAGES)
+	$(CONFIGURE) -B $(BUILD)/check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON -DGLYPHFALL_TOOL_TESTS=OFF
+	cmake --build $(BUILD)/check -j $(JOBS)
+	$(TESTS) $(BUILD)/check
+	scripts/check-format
+	tests/check_make_help.sh .
+
+## the whole test suite, as CI runs it: lint and every test-* target (about 20 minutes)
 test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-image test-site
 
+## install the Debian packages that the tests need (as root), or name them
 test-packages:
 	scripts/need-packages $(TEST_PACKAGES)
 
+## the test build with -Werror: unit, end-to-end, tool, package and sbuild tests
 test-release: test-packages
 	$(CONFIGURE) -B $(BUILD)/test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON -DGLYPHFALL_BENCH=ON
 	cmake --build $(BUILD)/test -j $(JOBS)
 	$(TESTS) $(BUILD)/test
 
+## the unit and end-to-end tests under ASan and UBSan
 test-sanitize: test-packages
 	$(CONFIGURE) -B $(BUILD)/sanitize -DCMAKE_BUILD_TYPE=Debug -DGLYPHFALL_WERROR=ON -DGLYPHFALL_SANITIZE=ON
 	cmake --build $(BUILD)/sanitize -j $(JOBS)
@@ -85,6 +115,7 @@ test-sanitize: test-packages
 
 # The fuzz targets, built with clang's libFuzzer in a build of their own, each
 # run for FUZZ_SECONDS over its seed corpus (fuzz/corpus).
+## each libFuzzer target for FUZZ_SECONDS over its corpus
 test-fuzz:
 	scripts/need-packages $(FUZZ_PACKAGES)
 	cmake -S fuzz -B $(BUILD)/fuzz -Wno-dev -DCMAKE_CXX_COMPILER=clang++
@@ -97,11 +128,14 @@ test-fuzz:
 # (tests/same_frames.cpp). The x86 programs run natively where the kernel runs
 # them (its toolchain file tries one and says which way), or when
 # GLYPHFALL_I386_QEMU=1 is set, under qemu-i386 too; so in the release.
+## every test-cross-<triple>
 test-cross: $(CROSS_TARGETS:%=test-cross-%)
 
+## install the cross compilers and qemu-user of the cross builds
 cross-packages:
 	scripts/need-packages $(CROSS_PACKAGES)
 
+## one static cross build: its tests under qemu-user, the native frames byte for byte
 $(CROSS_TARGETS:%=test-cross-%): test-cross-%: test-release cross-packages
 	$(CONFIGURE) -B $(BUILD)/$* --toolchain cmake/toolchains/$*.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DGLYPHFALL_WERROR=ON -DGLYPHFALL_NATIVE_BUILD=$(abspath $(BUILD)/test)
@@ -109,6 +143,7 @@ $(CROSS_TARGETS:%=test-cross-%): test-cross-%: test-release cross-packages
 	$(TESTS) $(BUILD)/$*
 
 # The whole suite again, built by clang++ with libstdc++.
+## the test build again with clang++
 test-clang: test-packages
 	scripts/need-packages $(CLANG_PACKAGES)
 	$(CONFIGURE) -B $(BUILD)/clang -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -126,30 +161,37 @@ BENCH_SIZE   ?= 400x120
 BENCH_FRAMES ?= 1000
 BENCH_RUNS   ?= 5
 
+## build the benchmarks in build/bench
 bench-build:
 	scripts/need-packages libbenchmark-dev
 	$(CONFIGURE) -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF -DGLYPHFALL_BENCH=ON
 	cmake --build $(BUILD)/bench -j $(JOBS)
 
+## the parts of a frame against a memcpy of its bytes (BENCH_ARGS)
 bench: bench-build
 	$(BUILD)/bench/bench/frame_bench $(BENCH_ARGS)
 
+## the whole program in a pseudo-terminal against a program that only writes its frames
 bench-process: bench-build
 	$(BUILD)/bench/bench/process_measure $(BUILD)/bench/glyphfall $(BENCH_SIZE) $(BENCH_FRAMES) $(BENCH_RUNS)
 
+## install under DESTDIR and PREFIX (/usr/local)
 install: build
 	DESTDIR="$(DESTDIR)" cmake --install $(BUILD)/release --prefix "$(PREFIX)"
 
+## remove what install put there, given the same PREFIX and DESTDIR
 uninstall:
 	for file in $(INSTALLED); do rm -f -- "$(DESTDIR)$(PREFIX)/$$file"; done
 
 .PHONY: installed
+## list the files that install puts under PREFIX
 installed:
 	@printf '%s\n' $(INSTALLED)
 
 # The Debian source and binary packages of the last commit, in $(DEB): the
 # source tarball as the orig tarball, debian/ as the packaging
 # (scripts/debian-package).
+## the Debian source and binary packages of the last commit, in build/deb
 package: dist
 	scripts/need-packages $(PACKAGE_PACKAGES)
 	scripts/debian-package --binary $(DIST)/glyphfall-$(VERSION).tar.gz $(DEB) -j$(JOBS)
@@ -157,12 +199,14 @@ package: dist
 # The source package of the last commit built as Debian's build daemons build
 # it, in $(BUILD)/sbuild: sbuild in a clean Debian 12 chroot, then lintian and
 # autopkgtest (scripts/debian-sbuild).
+## the source package built by sbuild in a clean Debian 12 chroot, with lintian and autopkgtest
 sbuild: dist
 	scripts/need-packages $(PACKAGE_PACKAGES)
 	scripts/debian-package $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/sbuild
 	scripts/debian-sbuild $(BUILD)/sbuild/glyphfall_*.dsc
 
 # The source tarball, $(DIST)/glyphfall-$(VERSION).tar.gz: the committed files.
+## the source tarball of the last commit, in build/dist
 dist:
 	scripts/dist glyphfall-$(VERSION) $(DIST)
 
@@ -170,6 +214,7 @@ dist:
 # for each of RELEASE_TARGETS, packed as $(DIST)/glyphfall-$(VERSION)-linux-<arch>.tar.gz;
 # then the container image of those programs (`image`); $(DIST)/SHA256SUMS
 # over them all.
+## the release in build/dist: source tarball, nine static programs, image, SHA256SUMS
 release: dist test-packages cross-packages
 	scripts/need-packages $(RELEASE_PACKAGES) $(IMAGE_PACKAGES)
 	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
@@ -179,6 +224,7 @@ release: dist test-packages cross-packages
 # the archives in $(DIST) that `release` made: an OCI image layout archive of
 # one image FROM scratch for each of IMAGE_PLATFORMS, holding the program of
 # its archive (scripts/image); SHA256SUMS updated.
+## the container image again, from the archives of make release
 image:
 	scripts/need-packages $(IMAGE_PACKAGES)
 	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
@@ -188,6 +234,7 @@ image:
 # to skopeo copy: --dest-creds USER:PASSWORD, --dest-tls-verify=false.
 REGISTRY      ?=
 PUBLISH_FLAGS ?=
+## copy the image to REGISTRY=host[:port]/path
 publish-image:
 	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path" >&2; exit 2; }
 	scripts/need-packages skopeo
@@ -196,6 +243,7 @@ publish-image:
 
 # What was released against the commit, then a second release from a second
 # clone, elsewhere, later, under another umask: the same bytes.
+## make release, checked against the commit and against a second release from another clone
 test-dist: release
 	tests/check_release.sh . $(DIST) glyphfall-$(VERSION)
 
@@ -205,6 +253,7 @@ test-dist: release
 # podman runs it from there. Those that run podman are skipped where it cannot
 # start a container, as in a chroot: ctest shows no reason for a skipped test,
 # so the last line says it.
+## the release's container image: its contents, podman runs it, a publish to a local registry
 test-image: release
 	scripts/need-packages $(IMAGE_TEST_PACKAGES)
 	$(CONFIGURE) -B $(BUILD)/image-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON \
@@ -216,12 +265,14 @@ test-image: release
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.
+## clang-tidy over src/, then the format check
 lint:
 	scripts/need-packages $(LINT_PACKAGES)
 	$(CONFIGURE) -B $(BUILD)/release -DCMAKE_BUILD_TYPE=Release -DGLYPHFALL_TESTS=OFF
 	clang-tidy -p $(BUILD)/release --quiet --warnings-as-errors='*' src/*.cpp
 	scripts/check-format
 
+## list the C++ files that clang-format would change
 format-check:
 	scripts/need-packages clang-format
 	scripts/check-format
@@ -231,6 +282,7 @@ format-check:
 # repository up to the released commit (site/build.mjs says what comes from
 # where); `node site/serve.mjs` shows it.
 .PHONY: site test-site
+## the home page in build/site, with the release of make release
 site: build
 	site/setup
 	node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
@@ -238,8 +290,10 @@ site: build
 # The page in headless Chromium: errors, requests, widths, links, axe-core,
 # Lighthouse and the rain; the release downloaded and checked, the repository
 # cloned and debian/watch read over HTTP (site/test/).
+## the home page in headless Chromium, with the release and the repository as served
 test-site: build release
 	site/check $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
 
+## remove build/
 clean:
 	rm -rf $(BUILD)

@@ -139,6 +139,8 @@ TEST(Rain, GlyphsStayInTheirCellsAndFlickerAtTheErrorRate) {
     for (const rate r : {rate{"2", 0.002, 0.06}, rate{"100", 0.4, 0.8}}) {
         SCOPED_TRACE(std::string("-e ") + r.errors);
         const std::vector<pty_frame> frames = frames_of({"-r", "7", "-e", r.errors}, 30);
+        // Frames cut short by a byte the parser does not know cannot be compared cell by cell.
+        ASSERT_FALSE(HasFailure());
         std::size_t both = 0;
         std::size_t changed = 0;
         for (std::size_t t = 0; t + 1 < frames.size(); ++t) {
