@@ -12,8 +12,9 @@ DESTDIR  ?=
 # hardening-check (devscripts), and build it again with reprotest and faketime.
 TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpkg-dev lintian devscripts \
                 tmux valgrind zsh fish screen build-essential debhelper reprotest faketime
-# What `package` needs besides the build dependencies in debian/control.
-PACKAGE_PACKAGES = dpkg-dev
+# What `package` needs besides the build dependencies in debian/control; gpg
+# checks the tarball's signature.
+PACKAGE_PACKAGES = dpkg-dev gpg gpgv
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
