@@ -16,8 +16,9 @@ TEST_PACKAGES = libgtest-dev libgmock-dev libbenchmark-dev groff-base mandoc dpk
                 tmux valgrind zsh fish screen build-essential debhelper reprotest faketime
 # What `check` needs besides g++, CMake and make.
 CHECK_PACKAGES = libgtest-dev clang-format
-# What `package` needs besides the build dependencies in debian/control.
-PACKAGE_PACKAGES = dpkg-dev
+# What `package` needs besides the build dependencies in debian/control; gpg
+# checks the tarball's signature.
+PACKAGE_PACKAGES = dpkg-dev gpg gpgv
 FUZZ_PACKAGES = clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60
 LINT_PACKAGES = clang-tidy clang-format
@@ -212,22 +213,31 @@ dist:
 
 # The release: the source tarball, and from it alone a tested static program
 # for each of RELEASE_TARGETS, packed as $(DIST)/glyphfall-$(VERSION)-linux-<arch>.tar.gz;
-# then the container image of those programs (`image`); $(DIST)/SHA256SUMS
-# over them all.
-## the release in build/dist: source tarball, nine static programs, image, SHA256SUMS
+# then the container image of those programs (`image`) and the bill of
+# materials, $(DIST)/glyphfall-$(VERSION).cdx.json (scripts/bom); $(DIST)/SHA256SUMS
+# over them all. SIGNING_KEY=<fingerprint> signs the tarball and SHA256SUMS
+# with that key of the maintainer's gpg keyring (scripts/sign); without it the
+# release is unsigned.
+SIGNING_KEY ?=
+## the release in build/dist: tarball, nine programs, image, bill of materials, SHA256SUMS; SIGNING_KEY signs
 release: dist test-packages cross-packages
-	scripts/need-packages $(RELEASE_PACKAGES) $(IMAGE_PACKAGES)
+	scripts/need-packages $(RELEASE_PACKAGES) $(IMAGE_PACKAGES) gpg gpgv
 	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
 	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
+	scripts/bom $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives
+	scripts/sign $(DIST)/glyphfall-$(VERSION).tar.gz $(SIGNING_KEY)
 
 # The container image, $(DIST)/glyphfall-$(VERSION)-oci.tar, made again from
 # the archives in $(DIST) that `release` made: an OCI image layout archive of
 # one image FROM scratch for each of IMAGE_PLATFORMS, holding the program of
-# its archive (scripts/image); SHA256SUMS updated.
+# its archive (scripts/image); the bill of materials made again, as it names
+# the image; SHA256SUMS updated, and signed again with SIGNING_KEY.
 ## the container image again, from the archives of make release
 image:
-	scripts/need-packages $(IMAGE_PACKAGES)
+	scripts/need-packages $(IMAGE_PACKAGES) gpg gpgv
 	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
+	scripts/bom $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives
+	scripts/sign $(DIST)/glyphfall-$(VERSION).tar.gz $(SIGNING_KEY)
 
 # The nine images and their index, as the image in $(DIST) holds them, copied
 # to REGISTRY=host[:port]/path as path/glyphfall:$(VERSION). PUBLISH_FLAGS go

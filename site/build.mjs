@@ -3,10 +3,12 @@
 //   index.html     the README's sections for users, the rain, the licence
 //   manual.html    the manual page, as mandoc renders it
 //   changes.html   CHANGELOG, version by version
-//   download.html  the release: an archive for each architecture, the source
+//   download.html  the release: an archive for each architecture, the source,
+//                  how to check a download, the bill of materials
 //   releases/      every file of the release (what `make release` leaves in
 //                  RELEASE), the same bytes, and index.html listing them, as a
-//                  static host shows no folder and debian/watch reads the list
+//                  static host shows no folder and debian/watch reads the list;
+//                  the key that signs it, glyphfall-release-key.asc
 //   glyphfall.git/ the repository up to the released commit, bare, for git's
 //                  "dumb" HTTP protocol that any static host serves
 //   rain.gz        the program's own output, recorded by site/record.sh and
@@ -15,6 +17,8 @@
 // from another host.
 //
 // Usage: node site/build.mjs GLYPHFALL RELEASE OUTPUT
+// The key published is debian/upstream/signing-key.asc; GLYPHFALL_SIGNING_KEY
+// names another key file, for the tests, which sign with a throwaway key.
 import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
 import { copyFileSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
@@ -255,6 +259,53 @@ function repository(tarball, folder) {
     return commit;
 }
 
+// The key that signs releases, as published in releases/, and its
+// fingerprint, as gpg shows it. The project's own key must be the one the
+// README names.
+const keyName = 'glyphfall-release-key.asc';
+function signingKey(work) {
+    const own = join(top, 'debian', 'upstream', 'signing-key.asc');
+    const file = process.env.GLYPHFALL_SIGNING_KEY || own;
+    const listed = execFileSync('gpg', ['--batch', '--with-colons', '--show-keys', file], {
+        encoding: 'utf8', env: { ...process.env, GNUPGHOME: work }, stdio: ['ignore', 'pipe', 'pipe'] });
+    const fingerprint = /^fpr:(?:[^:]*:){8}([0-9A-F]{40}):/m.exec(listed)?.[1];
+    if (!fingerprint) throw new Error(`${file} holds no OpenPGP key`);
+    const blocks = fingerprint.match(/.{4}/g);
+    const spaced = `${blocks.slice(0, 5).join(' ')}  ${blocks.slice(5).join(' ')}`;
+    if (file === own && !read('README.md').includes(spaced)) {
+        throw new Error(`README does not name the release key's fingerprint, ${spaced}`);
+    }
+    return { file, fingerprint, spaced };
+}
+
+// The release's signatures, SHA256SUMS.asc and the source tarball's: both or
+// none (an unsigned release), and each must verify against the key published
+// beside them, or the page would hand out signatures nobody can check.
+function signatures(dist, files, version, key, work) {
+    const names = ['SHA256SUMS.asc', `glyphfall-${version}.tar.gz.asc`];
+    const present = names.filter((name) => files.some((f) => f.name === name));
+    if (present.length === 0) {
+        console.log('site: the release is unsigned: no signature published');
+        return false;
+    }
+    if (present.length < names.length) {
+        throw new Error(`${dist} holds ${present.join(', ')} but not ${names.filter((n) => !present.includes(n)).join(', ')}`);
+    }
+    const keyring = join(work, 'key.gpg');
+    execFileSync('gpg', ['--batch', '--yes', '--dearmor', '--output', keyring, key.file], {
+        env: { ...process.env, GNUPGHOME: work }, stdio: ['ignore', 'pipe', 'pipe'] });
+    for (const name of names) {
+        try {
+            execFileSync('gpgv', ['--keyring', keyring, join(dist, name), join(dist, name.replace(/\.asc$/, ''))],
+                { stdio: ['ignore', 'pipe', 'pipe'] });
+        } catch (error) {
+            throw new Error(`${dist}/${name} is no good signature by the key published, ${key.file}:\n${error.stderr}`);
+        }
+    }
+    console.log(`site: the release is signed by ${key.spaced}`);
+    return true;
+}
+
 // releases/index.html: what a static host does not show by itself.
 function releaseList(files, version) {
     const rows = files.map((f) => `<tr><td><a href="${html(f.name)}">${html(f.name)}</a></td>` +
@@ -262,7 +313,8 @@ function releaseList(files, version) {
     return `<h1>Releases</h1>
 <p>Every file of glyphfall ${html(version)}: the source tarball, the program for each architecture and the
 checksums of them all, <code>SHA256SUMS</code>, for <code>sha256sum --ignore-missing -c SHA256SUMS</code>.
-Which archive is for which machine, and how to install it: the <a href="../download.html">download page</a>.</p>
+Which archive is for which machine, how to install it and how to check it against the release key,
+<code>${keyName}</code>: the <a href="../download.html">download page</a>.</p>
 <table class="files">
 <thead><tr><th scope="col">file</th><th scope="col">bytes</th><th scope="col">SHA-256</th></tr></thead>
 <tbody>
@@ -271,8 +323,61 @@ ${rows.join('\n')}
 </table>`;
 }
 
+// download.html's part on checking a download: the key and its fingerprint,
+// the signature over SHA256SUMS first, then the checksums. For an unsigned
+// release the checksums alone, and a word on why that is less.
+function checkSection(key, signed, version, url) {
+    if (!signed) {
+        return `<section id="check" aria-labelledby="check-h">
+<h2 id="check-h">Checking a download</h2>
+<p>This release is unsigned: <code>SHA256SUMS</code> tells a damaged download, but comes from the same host as the
+files. The key that signs releases is <a href="releases/${keyName}">${keyName}</a>, fingerprint
+<code class="fingerprint">${key.spaced}</code>.</p>
+</section>`;
+    }
+    const tarball = `glyphfall-${version}.tar.gz`;
+    return `<section id="check" aria-labelledby="check-h">
+<h2 id="check-h">Checking a download</h2>
+<p>The release is signed by the project's key, <a href="releases/${keyName}">${keyName}</a>, whose fingerprint
+is:</p>
+<p><code class="fingerprint">${key.spaced}</code></p>
+<p><a href="releases/SHA256SUMS.asc">SHA256SUMS.asc</a> is its signature over <code>SHA256SUMS</code>, which holds
+the checksum of every file of the release; the source tarball has one of its own,
+<a href="releases/${html(tarball)}.asc">${html(tarball)}.asc</a>, for Debian's <code>uscan</code>. Check the
+signature first, then the checksums of what you downloaded, in the same folder:</p>
+<pre><code>curl -fL -O ${html(url(keyName))} -O ${html(url('SHA256SUMS'))} -O ${html(url('SHA256SUMS.asc'))}
+gpg --show-keys --with-fingerprint ${keyName}
+gpg --dearmor ${keyName}
+gpgv --keyring ./${keyName}.gpg SHA256SUMS.asc SHA256SUMS
+sha256sum --ignore-missing -c SHA256SUMS</code></pre>
+<p><code>gpg --show-keys</code> shows the key's fingerprint: it must be the one above, best compared with one
+from another place, such as the repository's <code>debian/upstream/signing-key.asc</code>. <code>gpgv</code> must
+say <q>Good signature</q>, and <code>sha256sum</code> <q>OK</q> for each file downloaded. With Sequoia's
+<code>sqv</code> (Debian's package <code>sqv</code>) in place of the last three gpg commands,
+<code>sqv --keyring ${keyName} SHA256SUMS.asc SHA256SUMS</code> prints the fingerprint of the key that made a good
+signature.</p>
+</section>`;
+}
+
+// download.html's bill of materials: what it is, and the link.
+function bomSection(bom) {
+    if (!bom) return '';
+    return `<section id="bom" aria-labelledby="bom-h">
+<h2 id="bom-h">Bill of materials</h2>
+<p><a href="releases/${html(bom.name)}">${html(bom.name)}</a>, ${size(bom.bytes)}, in CycloneDX JSON: what each
+program is made of. The programs are static, so each carries its own copy of the C library and the C++ runtime,
+where no scanner looks; this lists them, with the Debian package and version each came from, and the checksum of
+every program, archive and image. Scanners read it to tell whether a flaw announced in one of those libraries is in
+this release.</p>
+</section>`;
+}
+
+// What download.html shows in sections of their own, and the list of other
+// files leaves out.
+const ownSection = (name) => name === keyName || name.endsWith('.asc') || name.endsWith('.cdx.json');
+
 // download.html: an archive for each architecture, the sources, the package.
-function downloadPage(files, version, home, day) {
+function downloadPage(files, version, home, day, key, signed) {
     const url = (name) => `${home}/releases/${name}`;
     const source = files.find((f) => f.name === `glyphfall-${version}.tar.gz`);
     const archives = [];
@@ -283,7 +388,7 @@ function downloadPage(files, version, home, day) {
         if (arch) {
             if (!machines[arch]) throw new Error(`the release holds ${f.name}: say what machines it is for`);
             archives.push({ ...f, arch });
-        } else if (f !== source && f.name !== 'SHA256SUMS') {
+        } else if (f !== source && f.name !== 'SHA256SUMS' && !ownSection(f.name)) {
             others.push(f);
         }
     }
@@ -309,7 +414,7 @@ SHA-256 checksum: <a href="releases/">releases</a>.</p>
 <h2 id="program-h">The program</h2>
 <p>Which archive: <code>dpkg --print-architecture</code> names it on Debian and the systems made from it;
 elsewhere <code>uname -m</code> names the processor.</p>
-<table>
+<table class="archives">
 <thead><tr><th scope="col">archive</th><th scope="col"><code>uname -m</code></th><th scope="col">for</th>
 <th scope="col">size</th></tr></thead>
 <tbody>
@@ -327,6 +432,7 @@ cp -R ${html(unpacked)}/bin ${html(unpacked)}/share ~/.local/</code></pre>
 <code>~/.profile</code> puts it once the folder exists, and <code>man glyphfall</code> shows its manual. For every
 user, copy them as root into <code>/usr/local/</code> instead.</p>
 </section>
+${checkSection(key, signed, version, url)}
 <section id="source" aria-labelledby="source-h">
 <h2 id="source-h">The sources</h2>
 <p><a href="releases/${html(source.name)}">${html(source.name)}</a>, ${size(source.bytes)}: the released files. On
@@ -348,7 +454,8 @@ source and binary packages from it (as root it first installs what the build nee
 cd glyphfall
 make package
 sudo apt install ./build/deb/glyphfall_${html(debian)}_*.deb</code></pre>
-</section>${also}`;
+</section>
+${bomSection(files.find((f) => f.name.endsWith('.cdx.json')))}${also}`;
 }
 
 async function main() {
@@ -357,6 +464,19 @@ async function main() {
     const out = resolve(output);
     const { version, home } = versionOf(program);
     const files = releaseFiles(dist, version);
+    if (files.some((f) => f.name === keyName)) throw new Error(`${dist} holds a ${keyName} of its own`);
+    const keys = mkdtempSync(join(tmpdir(), 'glyphfall-key-'));
+    let key;
+    let signed;
+    try {
+        key = signingKey(keys);
+        signed = signatures(dist, files, version, key, keys);
+    } finally {
+        rmSync(keys, { recursive: true, force: true });
+    }
+    const keyBytes = readFileSync(key.file);
+    const published = [...files, { name: keyName, bytes: keyBytes.length,
+        sha256: createHash('sha256').update(keyBytes).digest('hex') }].sort((a, b) => (a.name < b.name ? -1 : 1));
     rmSync(out, { recursive: true, force: true });
     mkdirSync(join(out, 'releases'), { recursive: true });
     const css = readFileSync(join(site, 'site.css'), 'utf8');
@@ -452,7 +572,7 @@ ${e.html}
         home,
         licence,
         style: css,
-        body: downloadPage(files, version, home, released.day),
+        body: downloadPage(files, version, home, released.day, key, signed),
     }));
     writeFileSync(join(out, 'releases', 'index.html'), page({
         title: `glyphfall ${version}: the release's files`,
@@ -462,9 +582,10 @@ ${e.html}
         licence,
         style: css,
         root: '../',
-        body: releaseList(files, version),
+        body: releaseList(published, version),
     }));
     for (const f of files) copyFileSync(join(dist, f.name), join(out, 'releases', f.name));
+    writeFileSync(join(out, 'releases', keyName), keyBytes);
     repository(join(dist, `glyphfall-${version}.tar.gz`), join(out, 'glyphfall.git'));
 
     for (const file of ['rain.js', 'draw.js', 'icon.svg']) copyFileSync(join(site, file), join(out, file));

@@ -13,7 +13,8 @@ git -C "$source" rev-parse --verify -q HEAD >/dev/null 2>&1 || { echo "not a git
 command -v hardening-check >/dev/null || "$source/scripts/need-packages" devscripts
 command -v lintian >/dev/null || "$source/scripts/need-packages" lintian
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/throwaway_key.sh"
+trap 'throwaway_key_end; rm -rf "$work"' EXIT
 
 failures=0
 fail() {
@@ -23,20 +24,28 @@ fail() {
 
 # A make run from `make test` would pass its own flags down; this stands alone.
 make_alone() { env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" "$@"; }
-if ! make_alone package BUILD="$work" JOBS=2 >"$work/log" 2>&1; then
+version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)
+upstream=$("$program" -V | sed -n '1s/^glyphfall //p')
+throwaway_key "$work" "$(git -C "$source" log -1 --format=%ct)"
+tarball=$work/dist/glyphfall-$upstream.tar.gz
+if ! { make_alone dist BUILD="$work" &&
+    gpg --batch --quiet --armor --detach-sign -u "$throwaway_fingerprint" -o "$tarball.asc" "$tarball" &&
+    GLYPHFALL_UPSTREAM_KEY=$throwaway_key make_alone package BUILD="$work" JOBS=2; } >"$work/log" 2>&1; then
     cat "$work/log" >&2
     exit 1
 fi
-version=$(dpkg-parsechangelog -l "$source/debian/changelog" -S Version)
-upstream=$("$program" -V | sed -n '1s/^glyphfall //p')
 [ "${version%-*}" = "$upstream" ] || fail "debian/changelog is at $version, the program at $upstream"
 changes=$work/deb/glyphfall_${version}_$(dpkg --print-architecture).changes
 deb=$work/deb/glyphfall_${version}_$(dpkg --print-architecture).deb
-for file in "$changes" "$deb" "$work/deb/glyphfall_$version.dsc" "$work/deb/glyphfall_$upstream.orig.tar.gz"; do
+for file in "$changes" "$deb" "$work/deb/glyphfall_$version.dsc" "$work/deb/glyphfall_$upstream.orig.tar.gz" \
+    "$work/deb/glyphfall_$upstream.orig.tar.gz.asc"; do
     [ -f "$file" ] || { fail "no $file; made: $(ls "$work/deb")"; exit 1; }
 done
 cmp -s "$work/deb/glyphfall_$upstream.orig.tar.gz" "$work/dist/glyphfall-$upstream.tar.gz" ||
     fail "the orig tarball is not the source tarball of make dist"
+grep -q "^dpkg-source: info: verifying .*orig.tar.gz.asc" "$work/log" && ! grep -q 'cannot verify' "$work/log" ||
+    fail "dpkg-source did not verify the orig tarball's signature"
+grep -q " glyphfall_$upstream.orig.tar.gz.asc\$" "$work/deb/glyphfall_$version.dsc" || fail "the .dsc lacks the signature"
 
 field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Package)" = glyphfall ] || fail "Package: $(field Package)"
@@ -87,6 +96,12 @@ changelog_version=$(dpkg-parsechangelog -l "$source/CHANGELOG" -S Version)
 [ "$changelog_version" = "$upstream" ] || fail "the newest changelog entry is $changelog_version, the program $upstream"
 
 sh "$(dirname "$0")/check_lintian.sh" "$changes" || fail "lintian"
+# Without the throwaway key in its place, the release key's, the signature is refused.
+if "$source/scripts/debian-package" "$tarball" "$work/refused" >"$work/refused.log" 2>&1 ||
+    ! grep -q 'no signature of it by the key' "$work/refused.log"; then
+    cat "$work/refused.log" >&2
+    fail "a signature by another key than debian/upstream/signing-key.asc's went into the source package"
+fi
 
 packed=$work/root/usr/games/glyphfall
 report=$(hardening-check "$packed" 2>&1) || true

@@ -9,15 +9,23 @@
 #   installs (`make installed`) with LICENSE and README.md, owned by 0:0,
 #   dated at the commit, modes 755 or 644; its program built for ARCH;
 # - the container image, NAME-oci.tar (tests/check_image.sh looks inside);
-# - SHA256SUMS: the source tarball, the nine archives and the image, and they
-#   check.
+# - the bill of materials, NAME.cdx.json (site/test/bom.test.mjs reads it);
+# - SHA256SUMS: the source tarball, the nine archives, the image and the bill
+#   of materials, and they check;
+# - a copy of the release signed by a throwaway key (scripts/sign): gpgv and
+#   sqv verify SHA256SUMS.asc and the tarball's signature with it, and one byte
+#   changed in any file, SHA256SUMS included, fails sha256sum -c or the
+#   signature. The second release, signed by the same key, is the same bytes,
+#   signatures included.
 # usage: tests/check_release.sh SOURCE_DIR DIST_DIR NAME
 set -eu
 source=$(realpath "$1")
 dist=$(realpath "$2")
 name=$3
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/throwaway_key.sh"
+trap 'throwaway_key_end; rm -rf "$work"' EXIT
+command -v sqv >/dev/null || "$source/scripts/need-packages" sqv
 unset MAKEFLAGS MFLAGS MAKELEVEL SOURCE_DATE_EPOCH
 
 failures=0
@@ -96,9 +104,40 @@ while read -r arch machine; do
     echo "$name-linux-$arch.tar.gz" >>"$work/released"
 done <"$work/machines"
 echo "$name-oci.tar" >>"$work/released"
+echo "$name.cdx.json" >>"$work/released"
 awk '{ print $2 }' "$dist/SHA256SUMS" | LC_ALL=C sort >"$work/summed"
 LC_ALL=C sort -u "$work/released" | diff - "$work/summed" >&2 || fail "the files in SHA256SUMS (< released, > summed)"
 (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not check"
+
+# The release signed, a copy of it.
+throwaway_key "$work" "$(git -C "$source" log -1 --format=%ct)"
+gpg --dearmor <"$throwaway_key" >"$work/keyring.gpg"
+signed=$work/signed
+mkdir "$signed"
+for file in SHA256SUMS $(awk '{ print $2 }' "$dist/SHA256SUMS"); do cp "$dist/$file" "$signed/"; done
+"$source/scripts/sign" "$signed/$name.tar.gz" "$throwaway_fingerprint" >"$work/log" 2>&1 ||
+    { cat "$work/log" >&2; fail "scripts/sign"; }
+# verify FILE: FILE.asc is FILE's signature by the throwaway key, for gpgv and for sqv.
+verify() {
+    gpgv --keyring "$work/keyring.gpg" "$1.asc" "$1" 2>/dev/null &&
+        [ "$(sqv --keyring "$throwaway_key" "$1.asc" "$1" 2>/dev/null)" = "$throwaway_fingerprint" ]
+}
+for file in SHA256SUMS "$name.tar.gz"; do verify "$signed/$file" || fail "the signature of $file does not verify"; done
+# One byte changed in the middle of each file, then put back.
+for file in SHA256SUMS $(awk '{ print $2 }' "$dist/SHA256SUMS"); do
+    at=$(($(stat -c %s "$signed/$file") / 2))
+    byte=$(od -An -tu1 -j "$at" -N 1 "$signed/$file" | tr -d ' ')
+    # shellcheck disable=SC2059 # the format is the byte
+    printf "\\$(printf %03o $((byte ^ 1)))" | dd of="$signed/$file" bs=1 seek="$at" conv=notrunc 2>/dev/null
+    cmp -s "$signed/$file" "$dist/$file" && fail "$file: no byte changed"
+    if [ "$file" = SHA256SUMS ]; then
+        ! verify "$signed/SHA256SUMS" || fail "SHA256SUMS changed, and its signature verifies"
+    else
+        ! (cd "$signed" && sha256sum --quiet -c SHA256SUMS >/dev/null 2>&1) || fail "$file changed, and SHA256SUMS checks"
+    fi
+    [ "$file" != "$name.tar.gz" ] || ! verify "$signed/$file" || fail "$file changed, and its signature verifies"
+    cp "$dist/$file" "$signed/$file"
+done
 
 # The second release.
 clone=$work/elsewhere/a/second-clone
@@ -111,7 +150,12 @@ else
     for file in SHA256SUMS $(awk '{ print $2 }' "$dist/SHA256SUMS"); do
         cmp "$dist/$file" "$clone/build/dist/$file" >&2 || fail "$file differs in the second release"
     done
+    "$clone/scripts/sign" "$clone/build/dist/$name.tar.gz" "$throwaway_fingerprint" >"$work/log" 2>&1 ||
+        { cat "$work/log" >&2; fail "scripts/sign in the second clone"; }
+    for file in SHA256SUMS.asc "$name.tar.gz.asc"; do
+        cmp "$signed/$file" "$clone/build/dist/$file" >&2 || fail "$file differs in the second release"
+    done
 fi
 
 cat "$dist/SHA256SUMS"
-[ "$failures" -eq 0 ] && echo "ok: the release is the commit's, and a second release from another clone is the same bytes"
+[ "$failures" -eq 0 ] && echo "ok: the release is the commit's, signed it verifies, and a second release from another clone is the same bytes, signatures included"

@@ -1,6 +1,7 @@
 #!/bin/sh
 # `make sbuild` in a folder of its own: the source package of the last commit
-# built by sbuild in a clean Debian 12 chroot, then lintian (check_lintian.sh)
+# built by sbuild in a clean Debian 12 chroot, its tarball signed by a
+# throwaway key (as check_package.sh), then lintian (check_lintian.sh)
 # on the source and what sbuild made, and autopkgtest, each of whose tests
 # (debian/tests/control) must pass. Skipped (77) outside a git checkout, and
 # where the kernel refuses user namespaces (in a chroot).
@@ -9,10 +10,17 @@ set -eu
 source=$(realpath "$1")
 git -C "$source" rev-parse --verify -q HEAD >/dev/null 2>&1 || { echo "not a git checkout: skipped"; exit 77; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+. "$(dirname "$0")/throwaway_key.sh"
+trap 'throwaway_key_end; rm -rf "$work"' EXIT
 
+make_alone() { env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" "$@"; }
+throwaway_key "$work" "$(git -C "$source" log -1 --format=%ct)"
 status=0
-env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" sbuild BUILD="$work" >"$work/log" 2>&1 || status=$?
+{ make_alone dist BUILD="$work" &&
+    for tarball in "$work"/dist/glyphfall-*.tar.gz; do
+        gpg --batch --quiet --armor --detach-sign -u "$throwaway_fingerprint" -o "$tarball.asc" "$tarball"
+    done &&
+    GLYPHFALL_UPSTREAM_KEY=$throwaway_key make_alone sbuild BUILD="$work"; } >"$work/log" 2>&1 || status=$?
 if grep -q '^skipped: ' "$work/log"; then
     grep '^skipped: ' "$work/log"
     exit 77

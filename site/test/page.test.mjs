@@ -394,3 +394,26 @@ test('the changes hold every entry of CHANGELOG, the manual every section of the
     await changes.page.close();
     await manual.page.close();
 });
+
+test('at 375 pixels no name in the download page\'s archive table breaks inside', async () => {
+    const { page } = await open('download.html', { width: 375, script: false });
+    // Each word of the first two columns, as the page lays it out: one line box.
+    const broken = await page.$$eval('table.archives tbody td:nth-child(-n+2)', (cells) => cells.flatMap((cell) => {
+        const found = [];
+        const walker = document.createTreeWalker(cell, NodeFilter.SHOW_TEXT);
+        for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+            for (const m of node.data.matchAll(/\S+/g)) {
+                const range = document.createRange();
+                range.setStart(node, m.index);
+                range.setEnd(node, m.index + m[0].length);
+                const lines = new Set([...range.getClientRects()].map((r) => Math.round(r.top)));
+                if (lines.size > 1) found.push(`${m[0]} on ${lines.size} lines`);
+            }
+        }
+        return found;
+    }));
+    const words = await page.$$eval('table.archives tbody td:nth-child(-n+2)', (cells) => cells.length);
+    assert.equal(words, 18, 'the archive table has not nine rows of two names');
+    assert.deepEqual(broken, []);
+    await page.close();
+});
