@@ -184,15 +184,20 @@ image:
 	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
 
 # The nine images and their index, as the image in $(DIST) holds them, copied
-# to REGISTRY=host[:port]/path as path/glyphfall:$(VERSION). PUBLISH_FLAGS go
-# to skopeo copy: --dest-creds USER:PASSWORD, --dest-tls-verify=false.
+# to REGISTRY=host[:port]/path as path/glyphfall:$(VERSION) and :latest, one
+# digest. With SIGNING_KEY=<fingerprint> (gpg, GNUPGHOME as usual) skopeo signs
+# both tags, and the signatures go into $(SIGNATURES), laid out as a
+# registries.d lookaside, which `make site` publishes (scripts/publish-image).
+# PUBLISH_FLAGS go to skopeo copy: --dest-creds USER:PASSWORD, --dest-tls-verify=false.
 REGISTRY      ?=
 PUBLISH_FLAGS ?=
+SIGNING_KEY   ?=
+SIGNATURES    ?= $(BUILD)/signatures
 publish-image:
-	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path" >&2; exit 2; }
+	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path [SIGNING_KEY=fingerprint]" >&2; exit 2; }
 	scripts/need-packages skopeo
-	skopeo copy --all $(PUBLISH_FLAGS) oci-archive:$(DIST)/glyphfall-$(VERSION)-oci.tar:$(VERSION) \
-		docker://$(REGISTRY)/glyphfall:$(VERSION)
+	scripts/publish-image $(DIST)/glyphfall-$(VERSION)-oci.tar $(REGISTRY)/glyphfall $(VERSION) "$(SIGNING_KEY)" \
+		$(SIGNATURES) $(PUBLISH_FLAGS)
 
 # What was released against the commit, then a second release from a second
 # clone, elsewhere, later, under another umask: the same bytes.
