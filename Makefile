@@ -175,6 +175,14 @@ release: dist test-packages cross-packages
 	scripts/release $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives $(JOBS) $(RELEASE_TARGETS)
 	scripts/image $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/oci $(IMAGE_PLATFORMS)
 
+# `image` and `site` take the release that `make release` left in $(DIST):
+# without one they stop at once, before building anything.
+ifneq ($(filter image site,$(MAKECMDGOALS)),)
+ifeq ($(filter release test%,$(MAKECMDGOALS))$(wildcard $(DIST)/SHA256SUMS),)
+$(error no release in $(DIST): run make release first)
+endif
+endif
+
 # The container image, $(DIST)/glyphfall-$(VERSION)-oci.tar, made again from
 # the archives in $(DIST) that `release` made: an OCI image layout archive of
 # one image FROM scratch for each of IMAGE_PLATFORMS, holding the program of
