@@ -242,11 +242,14 @@ format-check:
 # The home page, built into $(BUILD)/site from the project's own sources and
 # the release that `make release` left in $(DIST) (run it first), with the
 # repository up to the released commit (site/build.mjs says what comes from
-# where); `node site/serve.mjs` shows it.
+# where); `node site/serve.mjs` shows it. The container image's signatures
+# that `publish-image` left in $(SIGNATURES) go with it, and REGISTRY, if
+# given, is named on the download page.
 .PHONY: site test-site
 site: build
 	site/setup
-	node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
+	GLYPHFALL_REGISTRY='$(REGISTRY)' GLYPHFALL_SIGNATURES=$(SIGNATURES) \
+		node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
 
 # The page in headless Chromium: errors, requests, widths, links, axe-core,
 # Lighthouse and the rain; the release downloaded and checked, the repository
