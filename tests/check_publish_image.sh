@@ -8,9 +8,10 @@
 # signature of each manifest for each tag. Then as a user would, with the two
 # files that the README gives (here in HOME/.config/containers) and the
 # lookaside on a web server: podman pulls the image of this machine by either
-# tag and runs it, and refuses the same image pushed beside it unsigned, or
-# signed by another key. Skipped (77), once the registry and the signatures
-# have been checked, where podman cannot start a container.
+# tag and runs it, and refuses the same image pushed beside it unsigned (by
+# make publish-image without SIGNING_KEY, which leaves the lookaside alone),
+# or signed by another key. Skipped (77), once the registry and the
+# signatures have been checked, where podman cannot start a container.
 # usage: tests/check_publish_image.sh SOURCE_DIR DIST_DIR NAME
 set -eu
 source=$(realpath "$1")
@@ -117,18 +118,25 @@ for digest in "$top_digest" $(jq -r '.manifests[].digest' "$index"); do
 done
 echo "ok: the lookaside holds the release key's signatures of the index and each image, for :$version and :latest"
 
-# The same image pushed again beside it, unsigned, and signed by the other
-# key into the same lookaside.
+# The same image pushed again beside it: by make publish-image without
+# SIGNING_KEY, which must leave the lookaside as it was; and signed by the
+# other key into the same lookaside.
+(cd "$work/signatures" && find . -type f | LC_ALL=C sort) >"$work/before"
+make -s -C "$source" publish-image DIST="$dist" REGISTRY="$repository/unsigned" PUBLISH_FLAGS=--dest-tls-verify=false \
+    SIGNATURES="$work/signatures" >"$work/publish.log" 2>&1 ||
+    { cat "$work/publish.log" >&2; fail "make publish-image without SIGNING_KEY"; }
+tail -n 1 "$work/publish.log"
+for tag in "$version" latest; do
+    skopeo inspect --tls-verify=false --raw "docker://$repository/unsigned/glyphfall:$tag" | cmp -s - "$index" ||
+        fail "the registry serves another index as unsigned/glyphfall:$tag"
+done
+(cd "$work/signatures" && find . -type f | LC_ALL=C sort) | cmp -s "$work/before" - ||
+    fail "make publish-image without SIGNING_KEY changed the lookaside"
 mkdir "$work/registries.d"
 printf 'default-docker:\n  lookaside-staging: file://%s\n' "$work/signatures" >"$work/registries.d/staging.yaml"
-for push in unsigned impostor; do
-    sign=
-    [ "$push" = impostor ] && sign="--sign-by $other"
-    # shellcheck disable=SC2086
-    skopeo --registries.d "$work/registries.d" copy --quiet --all --dest-tls-verify=false $sign \
-        "oci-archive:$dist/$name-oci.tar:glyphfall:$version" "docker://$repository/$push:$version" ||
-        fail "skopeo copy to $repository/$push:$version"
-done
+skopeo --registries.d "$work/registries.d" copy --quiet --all --dest-tls-verify=false --sign-by "$other" \
+    "oci-archive:$dist/$name-oci.tar:glyphfall:$version" "docker://$repository/impostor/glyphfall:$version" ||
+    fail "skopeo copy to $repository/impostor/glyphfall:$version"
 
 top=$name-linux-$(dpkg --print-architecture)
 tar -xzf "$dist/$top.tar.gz" -C "$work" "$top/bin/glyphfall"
@@ -181,13 +189,14 @@ done
 
 # Refused, in podman's own words: no signature of the unsigned image, and the
 # other key's signature not accepted.
-for case in "unsigned:A signature was required, but no signature exists" "impostor:Invalid GPG signature"; do
-    image=$repository/${case%%:*}:$version
+for case in "unsigned/glyphfall:latest:A signature was required, but no signature exists" \
+    "impostor/glyphfall:$version:Invalid GPG signature"; do
+    image=$repository/${case%:*}
     status=0
     as_user pull --quiet --tls-verify=false "$image" >"$work/refused" 2>&1 || status=$?
-    if [ "$status" -eq 0 ] || ! grep -q "Source image rejected: ${case#*:}" "$work/refused"; then
+    if [ "$status" -eq 0 ] || ! grep -q "Source image rejected: ${case##*:}" "$work/refused"; then
         cat "$work/refused" >&2
-        fail "podman pull $image: status $status, not refused with: ${case#*:}"
+        fail "podman pull $image: status $status, not refused with: ${case##*:}"
     fi
     echo "ok: podman pull $image: $(grep -o 'Source image rejected: .*' "$work/refused")"
 done
