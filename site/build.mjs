@@ -381,12 +381,12 @@ curl -fL -o ${key} ${html(home)}/releases/glyphfall-release-key.asc</code></pre>
 <pre><code>docker:
   ${html(registry)}:
     lookaside: ${html(home)}/signatures</code></pre>
-<p>and require them in <code>/etc/containers/policy.json</code>, with the entry under <code>transports</code> beside
-those it holds:</p>
+<p>and require them in <code>/etc/containers/policy.json</code>: the entry under <code>transports</code>, beside
+what the file holds (here Debian's default):</p>
 <pre><code>${html(JSON.stringify(policy, null, 4))}</code></pre>
 <p>Then <code>podman run --rm -it ${html(registry)}/glyphfall</code> pulls <code>:latest</code> and checks its
-signature first; an image that the key did not sign is refused: <code>Source image rejected: A signature was required,
-but no signature exists</code>.</p>`;
+signature first; an image without one is refused: <code>Source image rejected: A signature was required, but no
+signature exists</code>, and one signed by another key too.</p>`;
     return `
 <section id="image" aria-labelledby="image-h">
 <h2 id="image-h">The container image</h2>
