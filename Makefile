@@ -202,7 +202,7 @@ PUBLISH_FLAGS ?=
 SIGNING_KEY   ?=
 SIGNATURES    ?= $(BUILD)/signatures
 publish-image:
-	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path [SIGNING_KEY=fingerprint]" >&2; exit 2; }
+	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path [SIGNING_KEY=...]" >&2; exit 2; }
 	scripts/need-packages skopeo
 	scripts/publish-image $(DIST)/glyphfall-$(VERSION)-oci.tar $(REGISTRY)/glyphfall $(VERSION) "$(SIGNING_KEY)" \
 		$(SIGNATURES) $(PUBLISH_FLAGS)
