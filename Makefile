@@ -214,10 +214,11 @@ test-dist: release
 
 # The image of the release, in a build of its own for the tests that need it
 # (label image): its contents against the archives; podman runs it, in a
-# pseudo-terminal too; `publish-image` to a registry started on 127.0.0.1, and
-# podman runs it from there. Those that run podman are skipped where it cannot
-# start a container, as in a chroot: ctest shows no reason for a skipped test,
-# so the last line says it.
+# pseudo-terminal too; `publish-image`, signed with a throwaway key, to a
+# registry started on 127.0.0.1, and podman, requiring the signatures, runs it
+# from there; `image` and `site` without a release. Those that run podman are
+# skipped where it cannot start a container, as in a chroot: ctest shows no
+# reason for a skipped test, so the last line says it.
 test-image: release
 	scripts/need-packages $(IMAGE_TEST_PACKAGES)
 	$(CONFIGURE) -B $(BUILD)/image-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON \
