@@ -227,6 +227,14 @@ release: dist test-packages cross-packages
 	scripts/bom $(DIST)/glyphfall-$(VERSION).tar.gz $(BUILD)/archives
 	scripts/sign $(DIST)/glyphfall-$(VERSION).tar.gz $(SIGNING_KEY)
 
+# `image` and `site` take the release that `make release` left in $(DIST):
+# without one they stop at once, before building anything.
+ifneq ($(filter image site,$(MAKECMDGOALS)),)
+ifeq ($(filter release test%,$(MAKECMDGOALS))$(wildcard $(DIST)/SHA256SUMS),)
+$(error no release in $(DIST): run make release first)
+endif
+endif
+
 # The container image, $(DIST)/glyphfall-$(VERSION)-oci.tar, made again from
 # the archives in $(DIST) that `release` made: an OCI image layout archive of
 # one image FROM scratch for each of IMAGE_PLATFORMS, holding the program of
@@ -240,16 +248,20 @@ image:
 	scripts/sign $(DIST)/glyphfall-$(VERSION).tar.gz $(SIGNING_KEY)
 
 # The nine images and their index, as the image in $(DIST) holds them, copied
-# to REGISTRY=host[:port]/path as path/glyphfall:$(VERSION). PUBLISH_FLAGS go
-# to skopeo copy: --dest-creds USER:PASSWORD, --dest-tls-verify=false.
+# to REGISTRY=host[:port]/path as path/glyphfall:$(VERSION) and :latest, one
+# digest. With SIGNING_KEY=<fingerprint> (gpg, GNUPGHOME as usual) skopeo signs
+# both tags, and the signatures go into $(SIGNATURES), laid out as a
+# registries.d lookaside, which `make site` publishes (scripts/publish-image).
+# PUBLISH_FLAGS go to skopeo copy: --dest-creds USER:PASSWORD, --dest-tls-verify=false.
 REGISTRY      ?=
 PUBLISH_FLAGS ?=
-## copy the image to REGISTRY=host[:port]/path
+SIGNATURES    ?= $(BUILD)/signatures
+## copy the image to REGISTRY=host[:port]/path as :VERSION and :latest; SIGNING_KEY signs
 publish-image:
-	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path" >&2; exit 2; }
+	@[ -n "$(REGISTRY)" ] || { echo "usage: make publish-image REGISTRY=host[:port]/path [SIGNING_KEY=...]" >&2; exit 2; }
 	scripts/need-packages skopeo
-	skopeo copy --all $(PUBLISH_FLAGS) oci-archive:$(DIST)/glyphfall-$(VERSION)-oci.tar:$(VERSION) \
-		docker://$(REGISTRY)/glyphfall:$(VERSION)
+	scripts/publish-image $(DIST)/glyphfall-$(VERSION)-oci.tar $(REGISTRY)/glyphfall $(VERSION) "$(SIGNING_KEY)" \
+		$(SIGNATURES) $(PUBLISH_FLAGS)
 
 # What was released against the commit, then a second release from a second
 # clone, elsewhere, later, under another umask: the same bytes.
@@ -259,11 +271,12 @@ test-dist: release
 
 # The image of the release, in a build of its own for the tests that need it
 # (label image): its contents against the archives; podman runs it, in a
-# pseudo-terminal too; `publish-image` to a registry started on 127.0.0.1, and
-# podman runs it from there. Those that run podman are skipped where it cannot
-# start a container, as in a chroot: ctest shows no reason for a skipped test,
-# so the last line says it.
-## the release's container image: its contents, podman runs it, a publish to a local registry
+# pseudo-terminal too; `publish-image`, signed with a throwaway key, to a
+# registry started on 127.0.0.1, and podman, requiring the signatures, runs it
+# from there; `image` and `site` without a release. Those that run podman are
+# skipped where it cannot start a container, as in a chroot: ctest shows no
+# reason for a skipped test, so the last line says it.
+## the release's container image: its contents, podman runs it, a signed publish to a local registry
 test-image: release
 	scripts/need-packages $(IMAGE_TEST_PACKAGES)
 	$(CONFIGURE) -B $(BUILD)/image-test -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLYPHFALL_WERROR=ON \
@@ -290,12 +303,15 @@ format-check:
 # The home page, built into $(BUILD)/site from the project's own sources and
 # the release that `make release` left in $(DIST) (run it first), with the
 # repository up to the released commit (site/build.mjs says what comes from
-# where); `node site/serve.mjs` shows it.
+# where); `node site/serve.mjs` shows it. The container image's signatures
+# that `publish-image` left in $(SIGNATURES) go with it, and REGISTRY, if
+# given, is named on the download page.
 .PHONY: site test-site
 ## the home page in build/site, with the release of make release
 site: build
 	site/setup
-	node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
+	GLYPHFALL_REGISTRY='$(REGISTRY)' GLYPHFALL_SIGNATURES=$(SIGNATURES) \
+		node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
 
 # The page in headless Chromium: errors, requests, widths, links, axe-core,
 # Lighthouse and the rain; the release downloaded and checked, the repository

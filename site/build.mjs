@@ -4,13 +4,17 @@
 //   manual.html    the manual page, as mandoc renders it
 //   changes.html   CHANGELOG, version by version
 //   download.html  the release: an archive for each architecture, the source,
-//                  how to check a download, the bill of materials
+//                  how to check a download, the bill of materials, the
+//                  container image and how to check its signatures
 //   releases/      every file of the release (what `make release` leaves in
 //                  RELEASE), the same bytes, and index.html listing them, as a
 //                  static host shows no folder and debian/watch reads the list;
 //                  the key that signs it, glyphfall-release-key.asc
 //   glyphfall.git/ the repository up to the released commit, bare, for git's
 //                  "dumb" HTTP protocol that any static host serves
+//   signatures/    the container image's signatures, when `make publish-image`
+//                  signed it: GLYPHFALL_SIGNATURES, or the lookaside beside
+//                  RELEASE (build/signatures)
 //   rain.gz        the program's own output, recorded by site/record.sh and
 //                  decoded here by a terminal emulator: what each frame changes
 // plus the scripts that replay the rain (rain.js, draw.js). Nothing is fetched
@@ -19,9 +23,11 @@
 // Usage: node site/build.mjs GLYPHFALL RELEASE OUTPUT
 // The key published is debian/upstream/signing-key.asc; GLYPHFALL_SIGNING_KEY
 // names another key file, for the tests, which sign with a throwaway key.
+// GLYPHFALL_REGISTRY names the registry the image was published to,
+// host[:port]/path.
 import { execFileSync } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { copyFileSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { copyFileSync, cpSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -377,7 +383,7 @@ this release.</p>
 const ownSection = (name) => name === keyName || name.endsWith('.asc') || name.endsWith('.cdx.json');
 
 // download.html: an archive for each architecture, the sources, the package.
-function downloadPage(files, version, home, day, key, signed) {
+function downloadPage(files, version, home, day, key, signed, imageSigned) {
     const url = (name) => `${home}/releases/${name}`;
     const source = files.find((f) => f.name === `glyphfall-${version}.tar.gz`);
     const archives = [];
@@ -388,7 +394,8 @@ function downloadPage(files, version, home, day, key, signed) {
         if (arch) {
             if (!machines[arch]) throw new Error(`the release holds ${f.name}: say what machines it is for`);
             archives.push({ ...f, arch });
-        } else if (f !== source && f.name !== 'SHA256SUMS' && !ownSection(f.name)) {
+        } else if (f !== source && f.name !== 'SHA256SUMS' && !ownSection(f.name) &&
+            f.name !== `glyphfall-${version}-oci.tar`) {
             others.push(f);
         }
     }
@@ -455,7 +462,53 @@ cd glyphfall
 make package
 sudo apt install ./build/deb/glyphfall_${html(debian)}_*.deb</code></pre>
 </section>
-${bomSection(files.find((f) => f.name.endsWith('.cdx.json')))}${also}`;
+${bomSection(files.find((f) => f.name.endsWith('.cdx.json')))}${imageSection(files, version, home, imageSigned)}${also}`;
+}
+
+// The container image: what the archive is, how to load and run it; and,
+// when the images published to a registry are signed (`imageSigned`), the two
+// files that make podman refuse an image from there that the release key did
+// not sign. GLYPHFALL_REGISTRY (make site REGISTRY=...) names the registry.
+function imageSection(files, version, home, imageSigned) {
+    const image = files.find((f) => f.name === `glyphfall-${version}-oci.tar`);
+    if (!image) return '';
+    const registry = process.env.GLYPHFALL_REGISTRY || 'REGISTRY';
+    const key = '/etc/pki/containers/glyphfall-release-key.asc';
+    const policy = {
+        default: [{ type: 'insecureAcceptAnything' }],
+        transports: { docker: { [registry]: [{ type: 'signedBy', keyType: 'GPGKeys', keyPath: key }] } },
+    };
+    const verify = !imageSigned ? '' : `
+<p>The images published to a registry, as <code>${html(registry)}/glyphfall:${html(version)}</code> and
+<code>${html(registry)}/glyphfall:latest</code>${registry === 'REGISTRY' ? ' (REGISTRY: <code>host[:port]/path</code>)' : ''},
+are signed with the release key, and their signatures are served here, under
+<code>${html(home)}/signatures/</code>. To have podman refuse any image from that registry that the key did not sign,
+fetch the key, as root:</p>
+<pre><code>mkdir -p /etc/pki/containers
+curl -fL -o ${key} ${html(home)}/releases/glyphfall-release-key.asc</code></pre>
+<p>then say where the signatures are, in <code>/etc/containers/registries.d/glyphfall.yaml</code>:</p>
+<pre><code>docker:
+  ${html(registry)}:
+    lookaside: ${html(home)}/signatures</code></pre>
+<p>and require them in <code>/etc/containers/policy.json</code>: the entry under <code>transports</code>, beside
+what the file holds (here Debian's default):</p>
+<pre><code>${html(JSON.stringify(policy, null, 4))}</code></pre>
+<p>Then <code>podman run --rm -it ${html(registry)}/glyphfall</code> pulls <code>:latest</code> and checks its
+signature first; an image without one is refused: <code>Source image rejected: A signature was required, but no
+signature exists</code>, and one signed by another key too.</p>`;
+    return `
+<section id="image" aria-labelledby="image-h">
+<h2 id="image-h">The container image</h2>
+<p><a href="releases/${html(image.name)}">${html(image.name)}</a>, ${size(image.bytes)}: an OCI image archive, with an
+image FROM scratch for each of the architectures above, holding the program and its licence alone; the program runs
+as user 65534, not root. Podman picks the image of the machine:</p>
+<pre><code>curl -fL -O ${html(`${home}/releases/${image.name}`)} -O ${html(`${home}/releases/SHA256SUMS`)}
+sha256sum --ignore-missing -c SHA256SUMS
+podman load -i ${html(image.name)}      # Loaded image: localhost/glyphfall:${html(version)}
+podman run --rm -it glyphfall:${html(version)} -r 42 -s 20</code></pre>
+<p><code>-it</code> gives the program a terminal and passes Ctrl-C on, the options after the image's name go to the
+program, and <code>--rm</code> removes the container when it ends.</p>${verify}
+</section>`;
 }
 
 async function main() {
@@ -477,6 +530,8 @@ async function main() {
     const keyBytes = readFileSync(key.file);
     const published = [...files, { name: keyName, bytes: keyBytes.length,
         sha256: createHash('sha256').update(keyBytes).digest('hex') }].sort((a, b) => (a.name < b.name ? -1 : 1));
+    const lookaside = process.env.GLYPHFALL_SIGNATURES || join(dist, '..', 'signatures');
+    const imageSigned = existsSync(lookaside);
     rmSync(out, { recursive: true, force: true });
     mkdirSync(join(out, 'releases'), { recursive: true });
     const css = readFileSync(join(site, 'site.css'), 'utf8');
@@ -572,7 +627,7 @@ ${e.html}
         home,
         licence,
         style: css,
-        body: downloadPage(files, version, home, released.day, key, signed),
+        body: downloadPage(files, version, home, released.day, key, signed, imageSigned),
     }));
     writeFileSync(join(out, 'releases', 'index.html'), page({
         title: `glyphfall ${version}: the release's files`,
@@ -587,6 +642,11 @@ ${e.html}
     for (const f of files) copyFileSync(join(dist, f.name), join(out, 'releases', f.name));
     writeFileSync(join(out, 'releases', keyName), keyBytes);
     repository(join(dist, `glyphfall-${version}.tar.gz`), join(out, 'glyphfall.git'));
+    if (imageSigned) {
+        cpSync(lookaside, join(out, 'signatures'), { recursive: true });
+    } else {
+        console.log(`no ${lookaside}: the page publishes no signatures of the container image (make publish-image SIGNING_KEY=...)`);
+    }
 
     for (const file of ['rain.js', 'draw.js', 'icon.svg']) copyFileSync(join(site, file), join(out, file));
 }

@@ -1,14 +1,15 @@
 #!/bin/sh
 # The container image of the release in DIST_DIR, NAME-oci.tar, against the
 # release's archives and the last commit, without running it:
-# - its index.json names one index, by the version, that lists nine images,
+# - its index.json names one index, glyphfall:VERSION, that lists nine images,
 #   one per Debian release architecture with its OCI platform, each of which
 #   skopeo finds for that platform;
 # - each image: one layer holding just /glyphfall (0:0, 755), the very program
 #   of that architecture's archive, and /LICENSE (0:0, 644), both dated at the
-#   commit; the program its entry point with no arguments; os, architecture and
-#   variant those of its platform; created at the commit; the labels title,
-#   description, version, licence, source, home page and revision.
+#   commit; the program its entry point with no arguments, run as
+#   65534:65534, not root; os, architecture and variant those of its
+#   platform; created at the commit; the labels title, description, version,
+#   licence, source, home page and revision.
 # usage: tests/check_image.sh SOURCE_DIR DIST_DIR NAME
 set -eu
 source=$(realpath "$1")
@@ -50,11 +51,12 @@ grep -q '=$' "$work/labels" && fail "a label the test cannot find out: $(grep '=
 mkdir "$work/layout"
 tar -xf "$archive" -C "$work/layout"
 blob() { echo "$work/layout/blobs/${1%%:*}/${1#*:}"; }
+ref=glyphfall:$version
 refs=$(jq -r '[.manifests[].annotations["org.opencontainers.image.ref.name"]] | join(" ")' "$work/layout/index.json")
-[ "$refs" = "$version" ] || fail "index.json names '$refs', not the one index '$version'"
+[ "$refs" = "$ref" ] || fail "index.json names '$refs', not the one index '$ref'"
 index=$(blob "$(jq -r '.manifests[0].digest' "$work/layout/index.json")")
-[ "$(jq -r .mediaType "$index")" = application/vnd.oci.image.index.v1+json ] || fail "$version is not an image index"
-skopeo inspect --raw "oci-archive:$archive:$version" | cmp -s - "$index" || fail "skopeo reads another index"
+[ "$(jq -r .mediaType "$index")" = application/vnd.oci.image.index.v1+json ] || fail "$ref is not an image index"
+skopeo inspect --raw "oci-archive:$archive:$ref" | cmp -s - "$index" || fail "skopeo reads another index"
 
 # Debian's architecture, then its platform: os, architecture, variant.
 cat >"$work/platforms" <<'EOF'
@@ -81,14 +83,14 @@ while read -r arch os cpu variant; do
     manifest=$(blob "$digest")
     config=$(blob "$(jq -r .config.digest "$manifest")")
     skopeo inspect --override-os "$os" --override-arch "$cpu" ${variant:+--override-variant "$variant"} \
-        --config --raw "oci-archive:$archive:$version" | cmp -s - "$config" ||
+        --config --raw "oci-archive:$archive:$ref" | cmp -s - "$config" ||
         fail "$arch: skopeo picks another image for $os/$cpu${variant:+/$variant}"
     [ "$(jq '.layers | length' "$manifest")" = 1 ] || fail "$arch: not one layer"
-    jq -r '.os, .architecture, (.variant // "-"), .created, (.config.Entrypoint | tojson), (.config.Cmd | tojson)' \
-        "$config" | tr '\n' ' ' >"$work/config"
-    expected="$os $cpu ${variant:--} $created [\"/glyphfall\"] null "
+    jq -r '.os, .architecture, (.variant // "-"), .created, (.config.Entrypoint | tojson), (.config.Cmd | tojson),
+        .config.User' "$config" | tr '\n' ' ' >"$work/config"
+    expected="$os $cpu ${variant:--} $created [\"/glyphfall\"] null 65534:65534 "
     [ "$(cat "$work/config")" = "$expected" ] ||
-        fail "$arch: os, architecture, variant, created, entry point, arguments: $(cat "$work/config"), not $expected"
+        fail "$arch: os, architecture, variant, created, entry point, arguments, user: $(cat "$work/config"), not $expected"
     jq -r '.config.Labels | to_entries[] | "\(.key)=\(.value)"' "$config" | LC_ALL=C sort |
         diff "$work/labels" - >&2 || fail "$arch: the labels (< expected, > image)"
 

@@ -331,3 +331,44 @@ test('an unsigned release: the build says so, publishes no signature, and the pa
         assert.match(page, /This release is unsigned/);
         assert.ok(!page.includes('SHA256SUMS.asc'), 'the page names a signature');
     });
+
+// The container image's section of the download page; with the signatures
+// that `make publish-image` left beside the release, the same files served
+// under signatures/ and the two entries that make podman require them.
+test('the container image: how to load and run it; the signatures served, and the entries that require them', async () => {
+    const page = await browser.newPage();
+    await page.goto(`${origin}/download.html`, { waitUntil: 'load' });
+    const section = await page.$eval('#image', (s) => ({
+        links: [...s.querySelectorAll('a[href]')].map((a) => a.getAttribute('href')),
+        code: [...s.querySelectorAll('pre')].map((pre) => pre.textContent),
+    })).catch(() => null);
+    await page.close();
+    assert.ok(section, 'the download page has no section #image');
+    const archive = `glyphfall-${version}-oci.tar`;
+    assert.ok(section.links.includes(`releases/${archive}`), `#image does not link ${archive}`);
+    assert.match(section.code[0], new RegExp(`^podman load -i ${archive.replace(/\./g, '\\.')} .*localhost/glyphfall:${version}$`, 'm'));
+    assert.match(section.code[0], new RegExp(`^podman run --rm -it glyphfall:${version.replace(/\./g, '\\.')}( |$)`, 'm'));
+
+    const lookaside = process.env.GLYPHFALL_SIGNATURES ?? join(dist, "..", "signatures");
+    if (!existsSync(signatures)) {
+        assert.ok(!existsSync(join(folder, 'signatures')), 'signatures/ published without any made');
+        assert.equal(section.code.length, 1, 'signature checks given without signatures');
+        return;
+    }
+    const files = readdirSync(signatures, { recursive: true }).filter((name) => statSync(join(signatures, name)).isFile());
+    assert.ok(files.length > 0, `${signatures} holds no signature`);
+    for (const name of files) {
+        const response = await fetch(`${origin}/signatures/${name.split('/').map(encodeURIComponent).join('/')}`);
+        assert.equal(response.status, 200, name);
+        assert.ok(Buffer.from(await response.arrayBuffer()).equals(readFileSync(join(signatures, name))), name);
+    }
+    const [key, registries, policy] = section.code.slice(1);
+    const keyPath = /-o (\S+) (\S+)$/m.exec(key ?? '');
+    assert.ok(keyPath, `no download of the key: ${key}`);
+    assert.equal(keyPath[2], `${home}/releases/glyphfall-release-key.asc`);
+    const registry = /^docker:\n {2}(\S+):\n {4}lookaside: (\S+)$/.exec(registries ?? '');
+    assert.ok(registry, `not a registries.d entry: ${registries}`);
+    assert.equal(registry[2], `${home}/signatures`);
+    const required = JSON.parse(policy).transports.docker[registry[1]];
+    assert.deepEqual(required, [{ type: 'signedBy', keyType: 'GPGKeys', keyPath: keyPath[1] }]);
+});
