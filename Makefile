@@ -32,6 +32,8 @@ CLANG_PACKAGES = clang
 # Debian's docker-registry.
 IMAGE_PACKAGES = buildah jq
 IMAGE_TEST_PACKAGES = podman runc skopeo docker-registry
+# apt-ftparchive (apt-utils) makes the APT repository's indices, gpg signs them.
+APT_PACKAGES = apt-utils gpg gpgv xz-utils
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu s390x-linux-gnu
@@ -306,19 +308,31 @@ format-check:
 # where); `node site/serve.mjs` shows it. The container image's signatures
 # that `publish-image` left in $(SIGNATURES) go with it, and REGISTRY, if
 # given, is named on the download page.
-.PHONY: site test-site
-## the home page in build/site, with the release of make release
+.PHONY: site test-site apt
+## the home page in build/site, with the release of make release and the APT repository of make apt
 site: build
 	site/setup
-	GLYPHFALL_REGISTRY='$(REGISTRY)' GLYPHFALL_SIGNATURES=$(SIGNATURES) \
+	GLYPHFALL_REGISTRY='$(REGISTRY)' GLYPHFALL_SIGNATURES=$(SIGNATURES) GLYPHFALL_APT=$(APT_REPOSITORY) \
 		node site/build.mjs $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
+
+# The APT repository that `site` publishes under debian/: the Debian packages
+# of the release added to APT_REPOSITORY beside the versions already there,
+# its one suite made again and signed with SIGNING_KEY (scripts/apt-repository).
+# It is kept from release to release: to go on from the published one, copy
+# the host's debian/ to APT_REPOSITORY first. Unsigned, the page leaves it out.
+APT_REPOSITORY ?= $(BUILD)/apt
+## the APT repository in build/apt: the packages of the release added to its pool; SIGNING_KEY signs
+apt: package
+	scripts/need-packages $(APT_PACKAGES)
+	scripts/apt-repository $(DEB) $(APT_REPOSITORY) $(SIGNING_KEY)
 
 # The page in headless Chromium: errors, requests, widths, links, axe-core,
 # Lighthouse and the rain; the release downloaded and checked, the repository
 # cloned and debian/watch read over HTTP (site/test/).
-## the home page in headless Chromium, with the release and the repository as served
-test-site: build release
-	site/check $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site
+## the home page in headless Chromium, with the release, the repositories as served and apt in fresh roots
+test-site: build release package
+	scripts/need-packages $(APT_PACKAGES) mmdebstrap faketime
+	site/check $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site $(DEB)
 
 ## remove build/
 clean:

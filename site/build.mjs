@@ -33,6 +33,7 @@ import { join, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { gunzipSync, gzipSync } from 'node:zlib';
 import { marked } from 'marked';
+import { aptRepository, aptSection, publishApt } from './apt.mjs';
 import { applyChanges, drawRows } from './draw.js';
 import { encodeChanges, paletteColour, readScreens } from './screens.mjs';
 
@@ -403,7 +404,6 @@ function downloadPage(files, version, home, day, key, signed, imageSigned) {
     archives.sort((a, b) => order.indexOf(a.arch) - order.indexOf(b.arch));
     const example = archives.find((a) => a.arch === 'amd64') ?? archives[0];
     const unpacked = example.name.replace(/\.tar\.gz$/, '');
-    const debian = /\(([^)]+)\)/.exec(read('debian/changelog'))[1];
     const rows = archives.map((a) => `<tr><td><a href="releases/${html(a.name)}">${html(a.arch)}</a></td>` +
         `<td><code>${html(machines[a.arch][0])}</code></td><td>${html(machines[a.arch][1])}</td>` +
         `<td class="size">${size(a.bytes)}</td></tr>`);
@@ -414,8 +414,9 @@ ${others.map((f) => `<li><a href="releases/${html(f.name)}">${html(f.name)}</a>,
 </ul>`;
     return `<h1>Download</h1>
 <p class="tagline">glyphfall ${html(version)}, <time datetime="${day}">${day}</time></p>
-<p>A single static program for each processor below: it runs on any Linux of that processor, with nothing else to
-install. Then the sources, and the Debian package made from them. Every file of the release, with its size and
+<p>On Debian and the systems made from it, apt installs glyphfall from the project's repository. Elsewhere, a
+single static program for each processor below runs on any Linux of that processor, with nothing else to install.
+Then the sources. Every file of the release, with its size and
 SHA-256 checksum: <a href="releases/">releases</a>.</p>
 <section id="program" aria-labelledby="program-h">
 <h2 id="program-h">The program</h2>
@@ -451,16 +452,6 @@ cd ${html(source.name.replace(/\.tar\.gz$/, ''))}
 make run                # build it and start the rain; Ctrl-C ends it
 sudo make install       # into /usr/local</code></pre>
 <p>The repository, up to the released commit: <code>git clone ${html(home)}/glyphfall.git</code>.</p>
-</section>
-<section id="debian" aria-labelledby="debian-h">
-<h2 id="debian-h">The Debian package</h2>
-<p>The source tarball leaves the Debian packaging out; it is in the repository, beside the sources.
-<code>make package</code> makes the source tarball of the commit, the same bytes as the release's, and builds the
-source and binary packages from it (as root it first installs what the build needs):</p>
-<pre><code>git clone ${html(home)}/glyphfall.git
-cd glyphfall
-make package
-sudo apt install ./build/deb/glyphfall_${html(debian)}_*.deb</code></pre>
 </section>
 ${bomSection(files.find((f) => f.name.endsWith('.cdx.json')))}${imageSection(files, version, home, imageSigned)}${also}`;
 }
@@ -521,9 +512,11 @@ async function main() {
     const keys = mkdtempSync(join(tmpdir(), 'glyphfall-key-'));
     let key;
     let signed;
+    let apt;
     try {
         key = signingKey(keys);
         signed = signatures(dist, files, version, key, keys);
+        apt = aptRepository(process.env.GLYPHFALL_APT, key, keys);
     } finally {
         rmSync(keys, { recursive: true, force: true });
     }
@@ -622,12 +615,13 @@ ${e.html}
     writeFileSync(join(out, 'download.html'), page({
         title: `glyphfall ${version}: download`,
         description: `Download glyphfall ${version}: a static program for ${archives} processor architectures, ` +
-            'the sources and the Debian package.',
+            'the sources, and an APT repository for Debian.',
         version,
         home,
         licence,
         style: css,
-        body: downloadPage(files, version, home, released.day, key, signed, imageSigned),
+        body: downloadPage(files, version, home, released.day, key, signed, imageSigned)
+            .replace('<section id="program"', () => `${aptSection(apt, home, key).trim()}\n<section id="program"`),
     }));
     writeFileSync(join(out, 'releases', 'index.html'), page({
         title: `glyphfall ${version}: the release's files`,
@@ -642,6 +636,7 @@ ${e.html}
     for (const f of files) copyFileSync(join(dist, f.name), join(out, 'releases', f.name));
     writeFileSync(join(out, 'releases', keyName), keyBytes);
     repository(join(dist, `glyphfall-${version}.tar.gz`), join(out, 'glyphfall.git'));
+    if (apt) publishApt(apt, out);
     if (imageSigned) {
         cpSync(lookaside, join(out, 'signatures'), { recursive: true });
     } else {

@@ -1,0 +1,88 @@
+// The APT repository on the home page, under debian/: what
+// scripts/apt-repository made (make apt), published only when its InRelease
+// and Release.gpg verify against the key the page publishes; and the download
+// page's section that adds it, installs glyphfall and takes it all away again.
+import { execFileSync } from 'node:child_process';
+import { cpSync, existsSync, readFileSync, readdirSync } from 'node:fs';
+import { join } from 'node:path';
+
+const html = (text) =>
+    text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
+
+export const keyring = 'glyphfall-archive-keyring';
+export const keyPath = `/etc/apt/keyrings/${keyring}.pgp`;
+export const sourcesPath = '/etc/apt/sources.list.d/glyphfall.sources';
+
+// The repository in `folder`, checked against `key` (as signingKey() gives
+// it; `work` is a scratch GNUPGHOME): its suite, architectures and versions;
+// or null, said, when there is none or it is unsigned.
+export function aptRepository(folder, key, work) {
+    if (!folder || !existsSync(join(folder, 'dists'))) {
+        console.log(`site: no APT repository${folder ? ` in ${folder}` : ''}: none published (make apt SIGNING_KEY=...)`);
+        return null;
+    }
+    const suites = readdirSync(join(folder, 'dists'));
+    if (suites.length !== 1) throw new Error(`${folder}/dists holds ${suites.join(', ')}: one suite expected`);
+    const dists = join(folder, 'dists', suites[0]);
+    if (!existsSync(join(dists, 'InRelease'))) {
+        console.log(`site: the APT repository in ${folder} is unsigned: not published (make apt SIGNING_KEY=...)`);
+        return null;
+    }
+    const env = { ...process.env, GNUPGHOME: work };
+    const ring = join(work, 'apt-key.gpg');
+    execFileSync('gpg', ['--batch', '--yes', '--dearmor', '--output', ring, key.file], { env, stdio: 'pipe' });
+    for (const args of [[join(dists, 'InRelease')], [join(dists, 'Release.gpg'), join(dists, 'Release')]]) {
+        try {
+            execFileSync('gpgv', ['--keyring', ring, ...args], { stdio: 'pipe' });
+        } catch (error) {
+            throw new Error(`${args[0]} is no good signature by the key published, ${key.file}:\n${error.stderr}`);
+        }
+    }
+    const published = readFileSync(join(folder, `${keyring}.pgp`));
+    if (!published.equals(readFileSync(ring))) throw new Error(`${folder}/${keyring}.pgp is not the key published, ${key.file}`);
+    const release = readFileSync(join(dists, 'Release'), 'utf8');
+    const field = (name) => new RegExp(`^${name}: (.*)$`, 'm').exec(release)?.[1] ?? '';
+    const pool = readdirSync(join(folder, 'pool', 'main', 'g', 'glyphfall'));
+    const versions = pool.map((name) => /^glyphfall_(.+)\.dsc$/.exec(name)?.[1]).filter(Boolean);
+    console.log(`site: the APT repository is signed by ${key.spaced}: ${field('Suite')}, ${field('Architectures')}`);
+    return { folder, suite: field('Suite'), arches: field('Architectures').split(' '), versions };
+}
+
+// Copies the repository under `out`/debian.
+export function publishApt(repository, out) {
+    cpSync(repository.folder, join(out, 'debian'), { recursive: true });
+}
+
+// The download page's section: the commands, run as they stand by the tests.
+export function aptSection(repository, home, key) {
+    if (!repository) return '';
+    const url = `${home}/debian`;
+    const arches = repository.arches.map((a) => `<code>${html(a)}</code>`).join(', ');
+    return `
+<section id="apt" aria-labelledby="apt-h">
+<h2 id="apt-h">With apt, on Debian</h2>
+<p>On Debian 12 (bookworm), Debian 13 (trixie) and later, and the systems made from them, apt installs glyphfall
+from the project's own repository, checked against the project's key, and brings each new release with
+<code>apt upgrade</code>. Fetch the key, check that gpg shows its fingerprint,
+<code class="fingerprint">${html(key.spaced)}</code>, fetch the repository's entry, then update and install
+(with <code>curl</code> and <code>gpg</code>: <code>sudo apt install curl gpg</code>):</p>
+<pre><code>sudo curl -fsSL -o ${keyPath} ${html(url)}/${keyring}.pgp
+gpg --show-keys --with-fingerprint ${keyPath}
+sudo curl -fsSL -o ${sourcesPath} ${html(url)}/glyphfall.sources
+sudo apt update
+sudo apt install glyphfall</code></pre>
+<p>The program is <code>/usr/games/glyphfall</code>, with its manual page and the completions of bash, zsh and fish.
+The key is trusted for this repository alone (<code>Signed-By</code> in
+<a href="debian/glyphfall.sources">glyphfall.sources</a>), which holds nothing but glyphfall. Its suite,
+<code>${html(repository.suite)}</code>, is one for all those Debian releases: the packages are built on Debian 12
+and need its C library or a later one. The architectures: ${arches}, where the Debian release has them
+(<code>riscv64</code> from Debian 13 on, <code>mips64el</code> up to Debian 12). Each release stays in the
+repository beside the later ones (<code>apt install glyphfall=&lt;version&gt;</code>), and so do the sources:
+add <code>deb-src</code> to <code>Types</code> in the file for <code>apt source glyphfall</code>. The key also comes
+armored, <a href="debian/${keyring}.asc">${keyring}.asc</a>.</p>
+<p>To take it all away again:</p>
+<pre><code>sudo apt purge glyphfall
+sudo rm ${sourcesPath} ${keyPath}
+sudo apt update</code></pre>
+</section>`;
+}

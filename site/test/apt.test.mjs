@@ -1,0 +1,120 @@
+// The APT repository under debian/, as the download page tells a user to add
+// it: the page's two blocks of commands, read in Chromium as a visitor sees
+// them, run by tests/check_apt.sh in fresh Debian 12 roots against the
+// repository served on 127.0.0.1 (install, upgrade, the refused cases, the
+// same bytes again); and what the repository holds, read here.
+//
+// Usage: as release.test.mjs, with GLYPHFALL_APT_DEBS the packages the
+// repository was made from and GLYPHFALL_SIGNING_FINGERPRINT the key that
+// signed it (site/check sets both).
+import assert from 'node:assert/strict';
+import { execFile } from 'node:child_process';
+import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { after, before, test } from 'node:test';
+import { fileURLToPath } from 'node:url';
+import puppeteer from 'puppeteer-core';
+import { serve } from '../serve.mjs';
+import { chromium } from './chromium.mjs';
+
+const top = fileURLToPath(new URL('../..', import.meta.url));
+const folder = process.env.GLYPHFALL_SITE ?? join(top, 'build', 'site');
+const program = process.env.GLYPHFALL ?? join(top, 'build', 'release', 'glyphfall');
+const debs = process.env.GLYPHFALL_APT_DEBS;
+const fingerprint = process.env.GLYPHFALL_SIGNING_FINGERPRINT;
+const repository = join(folder, 'debian');
+const missing = !debs || !fingerprint ? 'no GLYPHFALL_APT_DEBS and GLYPHFALL_SIGNING_FINGERPRINT: run by site/check' : false;
+
+let work;
+let install;
+let remove;
+
+before(async () => {
+    if (missing) return;
+    work = mkdtempSync(join(tmpdir(), 'glyphfall-apt-'));
+    const server = await serve(folder);
+    const browser = await puppeteer.launch(chromium);
+    try {
+        const page = await browser.newPage();
+        await page.goto(`http://127.0.0.1:${server.address().port}/download.html`, { waitUntil: 'load' });
+        [install, remove] = await page.$$eval('#apt pre', (all) => all.map((pre) => pre.textContent));
+    } finally {
+        await browser.close();
+        server.closeAllConnections();
+        server.close();
+    }
+    writeFileSync(join(work, 'install'), install ?? '');
+    writeFileSync(join(work, 'remove'), remove ?? '');
+});
+
+after(() => {
+    if (work) rmSync(work, { recursive: true, force: true });
+});
+
+test('the download page adds the repository with the key named by Signed-By alone, and removes it all again',
+    { skip: missing }, () => {
+        assert.ok(install && remove, 'the download page has no #apt section with two blocks of commands');
+        const lines = install.trim().split('\n');
+        assert.match(lines[0], /^sudo curl -fsSL -o \/etc\/apt\/keyrings\/glyphfall-archive-keyring\.pgp \S+\/debian\/glyphfall-archive-keyring\.pgp$/);
+        assert.match(lines.at(-1), /^sudo apt install glyphfall$/);
+        assert.ok(!install.includes('trusted.gpg'), install);
+        const sources = readFileSync(join(repository, 'glyphfall.sources'), 'utf8');
+        assert.match(sources, /^Signed-By: \/etc\/apt\/keyrings\/glyphfall-archive-keyring\.pgp$/m);
+        assert.match(sources, /^URIs: https:\/\/\S+\/debian\/$/m);
+        assert.match(remove, /^sudo apt purge glyphfall$/m);
+    });
+
+test('the repository: one suite for Debian 12 and later, by-hash, dated and signed, the pool whole',
+    { skip: missing }, () => {
+        const release = readFileSync(join(repository, 'dists', 'stable', 'Release'), 'utf8');
+        const field = (name) => new RegExp(`^${name}: (.*)$`, 'm').exec(release)?.[1];
+        assert.equal(field('Suite'), 'stable');
+        assert.equal(field('Components'), 'main');
+        assert.equal(field('Acquire-By-Hash'), 'yes');
+        assert.equal(field('Valid-Until'), undefined);
+        assert.equal(field('Signed-By'), fingerprint);
+        const arches = readdirSync(debs).map((n) => /^glyphfall_[^_]+_([a-z0-9]+)\.deb$/.exec(n)?.[1]).filter(Boolean);
+        assert.deepEqual(field('Architectures').split(' ').sort(), [...new Set(arches)].sort());
+        // Every index listed is there under its checksum too.
+        const listed = release.split('SHA256:\n')[1].split('\n').filter((l) => l.startsWith(' '));
+        assert.ok(listed.length >= 3 * arches.length + 3, release);
+        for (const line of listed) {
+            const [sum, , path] = line.trim().split(/\s+/);
+            const byHash = join(repository, 'dists', 'stable', path, '..', 'by-hash', 'SHA256', sum);
+            assert.ok(readFileSync(byHash).equals(readFileSync(join(repository, 'dists', 'stable', path))), path);
+        }
+        // The packages given, and the orig tarball's signature that the .dsc names; no dbgsym.
+        const pool = readdirSync(join(repository, 'pool', 'main', 'g', 'glyphfall')).sort();
+        const given = readdirSync(debs).filter((n) => /\.(dsc|deb|xz|gz|asc)$/.test(n) && !n.includes('dbgsym')).sort();
+        assert.deepEqual(pool, given);
+        assert.ok(pool.some((n) => n.endsWith('.orig.tar.gz.asc')), `no signature of the tarball in ${pool}`);
+        const dsc = readFileSync(join(repository, 'pool', 'main', 'g', 'glyphfall', pool.find((n) => n.endsWith('.dsc'))), 'utf8');
+        assert.match(dsc, /\.orig\.tar\.gz\.asc$/m);
+    });
+
+// tests/check_apt.sh CASE in roots of its own; resolves to its report, or
+// with `skipped` and the reason when it exits 77.
+function check(name) {
+    return new Promise((done, fail) => {
+        execFile('sh', [join(top, 'tests', 'check_apt.sh'), name, folder, debs, fingerprint, join(work, 'install'),
+            join(work, 'remove'), program], { timeout: 1200000, maxBuffer: 1 << 26 }, (error, stdout, stderr) => {
+            if (error?.code === 77) done({ skipped: stdout.trim().split('\n').at(-1), report: stdout });
+            else if (error) fail(new Error(`check_apt.sh ${name} exited ${error.code ?? error.signal}:\n${stdout}${stderr}`));
+            else done({ report: stdout });
+        });
+    });
+}
+
+for (const [name, title] of [
+    ['install', 'in a fresh Debian 12, the page\'s commands install glyphfall, which runs; its removal commands leave nothing'],
+    ['upgrade', 'a later version in the repository: apt-get upgrade installs it, the first stays in the pool'],
+    ['refused', 'apt refuses another key, no signature, a changed Packages file and a changed .deb, and installs nothing'],
+    ['same', 'the repository made again from the same packages and key is the same bytes'],
+]) {
+    test(title, { skip: missing, timeout: 1200000 }, async (t) => {
+        const { skipped, report } = await check(name);
+        for (const line of report.trim().split('\n')) t.diagnostic(line);
+        if (skipped) t.skip(skipped);
+    });
+}
