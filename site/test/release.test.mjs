@@ -349,18 +349,18 @@ test('the container image: how to load and run it; the signatures served, and th
     assert.match(section.code[0], new RegExp(`^podman load -i ${archive.replace(/\./g, '\\.')} .*localhost/glyphfall:${version}$`, 'm'));
     assert.match(section.code[0], new RegExp(`^podman run --rm -it glyphfall:${version.replace(/\./g, '\\.')}( |$)`, 'm'));
 
-    const lookaside = process.env.GLYPHFALL_SIGNATURES ?? join(dist, "..", "signatures");
-    if (!existsSync(signatures)) {
+    const lookaside = process.env.GLYPHFALL_SIGNATURES ?? join(dist, '..', 'signatures');
+    if (!existsSync(lookaside)) {
         assert.ok(!existsSync(join(folder, 'signatures')), 'signatures/ published without any made');
         assert.equal(section.code.length, 1, 'signature checks given without signatures');
         return;
     }
-    const files = readdirSync(signatures, { recursive: true }).filter((name) => statSync(join(signatures, name)).isFile());
-    assert.ok(files.length > 0, `${signatures} holds no signature`);
+    const files = readdirSync(lookaside, { recursive: true }).filter((name) => statSync(join(lookaside, name)).isFile());
+    assert.ok(files.length > 0, `${lookaside} holds no signature`);
     for (const name of files) {
         const response = await fetch(`${origin}/signatures/${name.split('/').map(encodeURIComponent).join('/')}`);
         assert.equal(response.status, 200, name);
-        assert.ok(Buffer.from(await response.arrayBuffer()).equals(readFileSync(join(signatures, name))), name);
+        assert.ok(Buffer.from(await response.arrayBuffer()).equals(readFileSync(join(lookaside, name))), name);
     }
     const [key, registries, policy] = section.code.slice(1);
     const keyPath = /-o (\S+) (\S+)$/m.exec(key ?? '');

@@ -1,56 +1,55 @@
-// The APT repository on the home page, under debian/: what
-// scripts/apt-repository made (make apt), published only when its InRelease
-// and Release.gpg verify against the key the page publishes; and the download
-// page's section that adds it, installs glyphfall and takes it all away again.
+// debian/: the APT repository that scripts/apt-repository made (make apt),
+// published only when its InRelease and Release.gpg verify against the key
+// the page publishes; and the download page's section that adds it, installs
+// glyphfall and takes it all away again.
 import { execFileSync } from 'node:child_process';
-import { cpSync, existsSync, readFileSync, readdirSync } from 'node:fs';
+import { cpSync, existsSync, mkdtempSync, readFileSync, readdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-
-const html = (text) =>
-    text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
+import { html } from '../page.mjs';
 
 export const keyring = 'glyphfall-archive-keyring';
 export const keyPath = `/etc/apt/keyrings/${keyring}.pgp`;
 export const sourcesPath = '/etc/apt/sources.list.d/glyphfall.sources';
 
-// The repository in `folder`, checked against `key` (as signingKey() gives
-// it; `work` is a scratch GNUPGHOME): its suite, architectures and versions;
-// or null, said, when there is none or it is unsigned.
-export function aptRepository(folder, key, work) {
-    if (!folder || !existsSync(join(folder, 'dists'))) {
-        console.log(`site: no APT repository${folder ? ` in ${folder}` : ''}: none published (make apt SIGNING_KEY=...)`);
+// The repository in `from`, checked against `key` (the release's), copied
+// into `folder`: its suite, architectures and versions; or null, said, when
+// there is none or it is unsigned.
+export function publishApt(from, folder, key) {
+    if (!from || !existsSync(join(from, 'dists'))) {
+        console.log(`site: no APT repository${from ? ` in ${from}` : ''}: none published (make apt SIGNING_KEY=...)`);
         return null;
     }
-    const suites = readdirSync(join(folder, 'dists'));
-    if (suites.length !== 1) throw new Error(`${folder}/dists holds ${suites.join(', ')}: one suite expected`);
-    const dists = join(folder, 'dists', suites[0]);
+    const suites = readdirSync(join(from, 'dists'));
+    if (suites.length !== 1) throw new Error(`${from}/dists holds ${suites.join(', ')}: one suite expected`);
+    const dists = join(from, 'dists', suites[0]);
     if (!existsSync(join(dists, 'InRelease'))) {
-        console.log(`site: the APT repository in ${folder} is unsigned: not published (make apt SIGNING_KEY=...)`);
+        console.log(`site: the APT repository in ${from} is unsigned: not published (make apt SIGNING_KEY=...)`);
         return null;
     }
-    const env = { ...process.env, GNUPGHOME: work };
-    const ring = join(work, 'apt-key.gpg');
-    execFileSync('gpg', ['--batch', '--yes', '--dearmor', '--output', ring, key.file], { env, stdio: 'pipe' });
-    for (const args of [[join(dists, 'InRelease')], [join(dists, 'Release.gpg'), join(dists, 'Release')]]) {
-        try {
-            execFileSync('gpgv', ['--keyring', ring, ...args], { stdio: 'pipe' });
-        } catch (error) {
-            throw new Error(`${args[0]} is no good signature by the key published, ${key.file}:\n${error.stderr}`);
+    const work = mkdtempSync(join(tmpdir(), 'glyphfall-apt-'));
+    try {
+        const ring = join(work, 'key.gpg');
+        execFileSync('gpg', ['--batch', '--yes', '--dearmor', '--output', ring, key.file],
+            { env: { ...process.env, GNUPGHOME: work }, stdio: 'pipe' });
+        for (const args of [[join(dists, 'InRelease')], [join(dists, 'Release.gpg'), join(dists, 'Release')]]) {
+            try {
+                execFileSync('gpgv', ['--keyring', ring, ...args], { stdio: 'pipe' });
+            } catch (error) {
+                throw new Error(`${args[0]} is no good signature by the key published, ${key.file}:\n${error.stderr}`);
+            }
         }
+        if (!readFileSync(join(from, `${keyring}.pgp`)).equals(readFileSync(ring))) {
+            throw new Error(`${from}/${keyring}.pgp is not the key published, ${key.file}`);
+        }
+    } finally {
+        rmSync(work, { recursive: true, force: true });
     }
-    const published = readFileSync(join(folder, `${keyring}.pgp`));
-    if (!published.equals(readFileSync(ring))) throw new Error(`${folder}/${keyring}.pgp is not the key published, ${key.file}`);
     const release = readFileSync(join(dists, 'Release'), 'utf8');
     const field = (name) => new RegExp(`^${name}: (.*)$`, 'm').exec(release)?.[1] ?? '';
-    const pool = readdirSync(join(folder, 'pool', 'main', 'g', 'glyphfall'));
-    const versions = pool.map((name) => /^glyphfall_(.+)\.dsc$/.exec(name)?.[1]).filter(Boolean);
+    cpSync(from, folder, { recursive: true });
     console.log(`site: the APT repository is signed by ${key.spaced}: ${field('Suite')}, ${field('Architectures')}`);
-    return { folder, suite: field('Suite'), arches: field('Architectures').split(' '), versions };
-}
-
-// Copies the repository under `out`/debian.
-export function publishApt(repository, out) {
-    cpSync(repository.folder, join(out, 'debian'), { recursive: true });
+    return { suite: field('Suite'), arches: field('Architectures').split(' ') };
 }
 
 // The download page's section: the commands, run as they stand by the tests.
