@@ -39,12 +39,13 @@ apt_root_tarball() {
 }
 
 # A new root in FOLDER, with only the repository that the test gives it:
-# Debian's own are taken out, so apt reaches 127.0.0.1 alone.
+# Debian's own are taken out, so apt reaches 127.0.0.1 alone, unless the
+# second argument is "debian".
 apt_root_make() {
     apt_root_tarball
     mkdir -p "$1"
     tar -xf "$apt_root_tarball" -C "$1"
-    rm -f "$1/etc/apt/sources.list" "$1"/etc/apt/sources.list.d/*
+    [ "${2:-}" = debian ] || rm -f "$1/etc/apt/sources.list" "$1"/etc/apt/sources.list.d/*
     rm -rf "$1"/var/lib/apt/lists/*
     mkdir -p "$1/var/lib/apt/lists/partial"
     # sudo looks its host's name up.

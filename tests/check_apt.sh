@@ -12,6 +12,9 @@
 #   refused   another key, no signature, one byte of the Packages files, one
 #             byte of the .deb: apt refuses, in its own words, and nothing is
 #             installed
+#   foreign   arm64 and armhf added with dpkg --add-architecture, as a user
+#             does: glyphfall:arm64, then glyphfall:armhf, from the
+#             repository, drawing the native program's frames under qemu-user
 #   same      the source package and the repository made again from a second
 #             clone, elsewhere, later, under another umask, from the files in
 #             another order: the same bytes
@@ -68,21 +71,41 @@ serve() { # REPOSITORY
 host() { echo "$1" | sed "s|$home/|$origin/|g"; }
 
 # Runs the page's INSTALL commands in a new root FOLDER, answering yes;
-# the output in FOLDER.log. Returns their status.
+# the output in FOLDER.log. Returns their status. page_commands runs them in
+# a root made already.
 page_install() {
     apt_root_make "$1"
+    page_commands "$1" "$install"
+}
+page_commands() { # FOLDER COMMANDS
     status=0
-    yes | apt_root_run "$1" sh -exc "$(host "$install")" >"$1.log" 2>&1 || status=$?
+    yes | apt_root_run "$1" sh -exc "$(host "$2")" >"$1.log" 2>&1 || status=$?
     return "$status"
 }
 # dpkg's status of glyphfall in root FOLDER, or nothing.
 installed() { apt_root_run "$1" dpkg-query -W -f '${Status} ${Version}' glyphfall 2>/dev/null || true; }
 
 # The frames of a program in an 80x24 pseudo-terminal, seed 42, ended after
-# a second: up to the fourth frame. RUN is how to start it.
-frames() { # RUN... > output
-    "$@" script -qfec "stty rows 24 cols 80; timeout --foreground -s INT 2 glyphfall -r 42 -s 20" /dev/null </dev/null |
+# two seconds: up to the fourth frame. RUN is how to start it, COMMAND the
+# program (a command line for sh).
+frames() { # COMMAND RUN... > output
+    command=$1
+    shift
+    "$@" script -qfec "stty rows 24 cols 80; timeout --foreground -s INT 2 $command -r 42 -s 20" /dev/null </dev/null |
         awk 'BEGIN { RS = "\033\\[H"; ORS = "" } NR <= 4 { print (NR > 1 ? "\033[H" : "") $0 } NR == 5 { print "\n<4 frames>"; exit }'
+}
+# The native program's frames, in FILE once.
+native_frames() {
+    [ -f "$work/native.frames" ] || frames "$program" env >"$work/native.frames"
+}
+same_frames() { # LABEL FILE
+    if ! grep -q '<4 frames>' "$2"; then
+        fail "$1: fewer than 4 frames"
+    elif cmp -s "$2" "$work/native.frames"; then
+        echo "frames: $1, the first 4 in 80x24, $(wc -c <"$2") bytes, the same as $program's"
+    else
+        fail "$1: other frames than $program's"
+    fi
 }
 
 repository=$site/debian
@@ -109,16 +132,9 @@ install)
     printed=$(apt_root_run "$root" /usr/games/glyphfall -V | head -n 1)
     echo "glyphfall -V: $printed"
     [ "$printed" = "glyphfall $version" ] || fail "glyphfall -V says $printed"
-    frames apt_root_run "$root" env PATH=/usr/games:/usr/bin:/bin >"$work/installed.frames"
-    mkdir -p "$work/native"
-    ln -s "$program" "$work/native/glyphfall"
-    frames env PATH="$work/native:/usr/bin:/bin" >"$work/native.frames"
-    grep -q '<4 frames>' "$work/installed.frames" || fail "the installed program drew fewer than 4 frames"
-    if cmp "$work/installed.frames" "$work/native.frames"; then
-        echo "frames: the first 4 in 80x24, $(wc -c <"$work/installed.frames") bytes, the same as $program's"
-    else
-        fail "the installed program's frames differ from $program's"
-    fi
+    frames glyphfall apt_root_run "$root" env PATH=/usr/games:/usr/bin:/bin >"$work/installed.frames"
+    native_frames
+    same_frames "glyphfall as installed" "$work/installed.frames"
 
     # The sources: deb-src as the page says, all files fetched and checked.
     sed -i 's/^Types: deb$/Types: deb deb-src/' "$root/etc/apt/sources.list.d/glyphfall.sources"
@@ -176,7 +192,7 @@ upgrade)
     serve "$work/repository"
     apt_root_run "$root" sh -exc 'apt-get update && apt-get -y upgrade' >"$root.upgrade.log" 2>&1 ||
         { cat "$root.upgrade.log" >&2; fail "apt-get upgrade failed"; }
-    grep -E '^(Get:|The following packages will be upgraded|Unpacking|Setting up)' "$root.upgrade.log" | sed 's/^/upgrade: /'
+    tr -d '\r' <"$root.upgrade.log" | grep -E '^(Get:|The following packages will be upgraded|Unpacking|Setting up)' | sed 's/^/upgrade: /'
     echo "then: $(installed "$root")"
     [ "$(installed "$root")" = "install ok installed $new" ] || fail "the upgrade installed $(installed "$root")"
     for name in "glyphfall_${old}_$arch.deb" "glyphfall_$old.dsc" "glyphfall_${new}_$arch.deb" "glyphfall_$new.dsc"; do
@@ -273,7 +289,33 @@ same)
         fail "the repository made again differs"
     fi
     ;;
-*) echo "usage: check_apt.sh install|upgrade|refused|same SITE DEBS FINGERPRINT INSTALL REMOVE PROGRAM" >&2; exit 2 ;;
+foreign)
+    # Another architecture, as a user adds one: its C library from Debian's
+    # mirror (the root keeps Debian's sources), glyphfall from the
+    # repository, run under qemu-user; armhf too, a 32-bit one.
+    command -v qemu-aarch64 >/dev/null && command -v qemu-arm >/dev/null || "$top/scripts/need-packages" qemu-user
+    serve "$repository"
+    root=$work/root
+    apt_root_make "$root" debian
+    for foreign in arm64 armhf; do
+        grep -qx "Architectures: .*\b$foreign\b.*" "$repository/dists/stable/Release" ||
+            { fail "the repository has no $foreign"; continue; }
+        apt_root_run "$root" dpkg --add-architecture "$foreign"
+        page_commands "$root" "$(echo "$install" | sed "s/^sudo apt install glyphfall\$/sudo apt install glyphfall:$foreign/")" ||
+            { cat "$root.log" >&2; fail "$foreign: the page's commands failed"; continue; }
+        state=$(apt_root_run "$root" dpkg-query -W -f '${Status} ${Version} ${Architecture}' glyphfall:"$foreign" || true)
+        echo "$foreign: $state"
+        case $state in "install ok installed $version-"*" $foreign") ;; *) fail "$foreign: glyphfall:$foreign is not installed" ;; esac
+        case $foreign in arm64) qemu=qemu-aarch64 ;; armhf) qemu=qemu-arm ;; esac
+        printed=$($qemu -L "$root" "$root/usr/games/glyphfall" -V | head -n 1)
+        echo "$foreign: $qemu: glyphfall -V: $printed"
+        [ "$printed" = "glyphfall $version" ] || fail "$foreign: glyphfall -V says $printed"
+        frames "$qemu -L $root $root/usr/games/glyphfall" env >"$work/$foreign.frames"
+        native_frames
+        same_frames "glyphfall:$foreign under $qemu" "$work/$foreign.frames"
+    done
+    ;;
+*) echo "usage: check_apt.sh install|upgrade|refused|same|foreign SITE DEBS FINGERPRINT INSTALL REMOVE PROGRAM" >&2; exit 2 ;;
 esac
 [ "$failures" -eq 0 ] || { echo "$failures failed" >&2; exit 1; }
 echo "apt $case: ok"
