@@ -57,6 +57,10 @@ export function aptSection(repository, home, key) {
     if (!repository) return '';
     const url = `${home}/debian`;
     const arches = repository.arches.map((a) => `<code>${html(a)}</code>`).join(', ');
+    // No Debian release has them all.
+    const limits = [['riscv64', 'from Debian 13 on'], ['mips64el', 'up to Debian 12']]
+        .filter(([arch]) => repository.arches.includes(arch)).map(([arch, when]) => `<code>${arch}</code> ${when}`);
+    const where = limits.length === 0 ? '' : `, where the Debian release has them (${limits.join(', ')})`;
     return `
 <section id="apt" aria-labelledby="apt-h">
 <h2 id="apt-h">With apt, on Debian</h2>
@@ -74,8 +78,7 @@ sudo apt install glyphfall</code></pre>
 The key is trusted for this repository alone (<code>Signed-By</code> in
 <a href="debian/glyphfall.sources">glyphfall.sources</a>), which holds nothing but glyphfall. Its suite,
 <code>${html(repository.suite)}</code>, is one for all those Debian releases: the packages are built on Debian 12
-and need its C library or a later one. The architectures: ${arches}, where the Debian release has them
-(<code>riscv64</code> from Debian 13 on, <code>mips64el</code> up to Debian 12). Each release stays in the
+and need its C library or a later one. The architectures: ${arches}${where}. Each release stays in the
 repository beside the later ones (<code>apt install glyphfall=&lt;version&gt;</code>), and so do the sources:
 add <code>deb-src</code> to <code>Types</code> in the file for <code>apt source glyphfall</code>. The key also comes
 armored, <a href="debian/${keyring}.asc">${keyring}.asc</a>.</p>
