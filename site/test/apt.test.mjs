@@ -9,8 +9,8 @@
 // repository was made from and GLYPHFALL_SIGNING_FINGERPRINT the key that
 // signed it (site/check sets both).
 import assert from 'node:assert/strict';
-import { execFile } from 'node:child_process';
-import { mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { execFile, execFileSync } from 'node:child_process';
+import { cpSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { after, before, test } from 'node:test';
@@ -93,6 +93,56 @@ test('the repository: one suite for Debian 12 and later, by-hash, dated and sign
         const dsc = readFileSync(join(repository, 'pool', 'main', 'g', 'glyphfall', pool.find((n) => n.endsWith('.dsc'))), 'utf8');
         assert.match(dsc, /\.orig\.tar\.gz\.asc$/m);
     });
+
+// A command, without holding up this process; resolves to what it printed,
+// or rejects with it.
+function run(command, args, env = {}) {
+    return new Promise((done, fail) => {
+        execFile(command, args, { timeout: 300000, encoding: 'utf8', env: { ...process.env, ...env } },
+            (error, stdout, stderr) => (error ? fail(new Error(`${command}: ${error.message}\n${stdout}${stderr}`))
+                : done(stdout + stderr)));
+    });
+}
+
+test('without a signature the repository is not published, and the build says so; another key\'s is refused; '
+    + 'a published version is never changed', { skip: missing, timeout: 900000 }, async () => {
+    const site = (label, apt) => run('node', [join(top, 'site', 'build.mjs'), program,
+        process.env.GLYPHFALL_RELEASE, join(work, `site-${label}`)], { GLYPHFALL_APT: apt });
+
+    const unsigned = join(work, 'unsigned');
+    cpSync(repository, unsigned, { recursive: true });
+    const said = await run(join(top, 'scripts', 'apt-repository'), [debs, unsigned]);
+    assert.match(said, /apt: unsigned/);
+    assert.ok(!existsSync(join(unsigned, 'dists', 'stable', 'InRelease')), 'InRelease left unsigned');
+    const built = await site('unsigned', unsigned);
+    assert.match(built, /the APT repository in \S+ is unsigned: not published/);
+    assert.ok(!existsSync(join(work, 'site-unsigned', 'debian')), 'debian/ published unsigned');
+    assert.ok(!readFileSync(join(work, 'site-unsigned', 'download.html'), 'utf8').includes('id="apt"'));
+
+    const other = join(work, 'other');
+    cpSync(repository, other, { recursive: true });
+    const home = mkdtempSync(join(work, 'gnupg-'));
+    const gpg = (...args) => execFileSync('gpg', ['--batch', '--quiet', ...args], { env: { ...process.env, GNUPGHOME: home },
+        stdio: 'pipe' });
+    gpg('--passphrase', '', '--quick-gen-key', 'another key <other@glyphfall.invalid>', 'ed25519', 'sign', 'never');
+    const dists = join(other, 'dists', 'stable');
+    try {
+        gpg('--yes', '--clearsign', '-o', join(dists, 'InRelease'), join(dists, 'Release'));
+    } finally {
+        execFileSync('gpgconf', ['--kill', 'gpg-agent'], { env: { ...process.env, GNUPGHOME: home } });
+    }
+    await assert.rejects(site('other', other), /InRelease is no good signature by the key published/);
+
+    const changed = join(work, 'changed');
+    mkdirSync(changed);
+    cpSync(debs, changed, { recursive: true });
+    const deb = readdirSync(changed).find((n) => n.endsWith('.deb'));
+    const bytes = readFileSync(join(changed, deb));
+    bytes[bytes.length >> 1] ^= 1;
+    writeFileSync(join(changed, deb), bytes);
+    await assert.rejects(run(join(top, 'scripts', 'apt-repository'), [changed, other]),
+        new RegExp(`${deb.replace(/\./g, '\\.')} is already published, with other bytes`));
+});
 
 // tests/check_apt.sh CASE in roots of its own; resolves to its report, or
 // with `skipped` and the reason when it exits 77.
