@@ -95,7 +95,7 @@ check:
 	scripts/check-format
 	tests/check_make_help.sh .
 
-## the whole test suite, as CI runs it: lint and every test-* target (about 20 minutes)
+## the whole test suite, as CI runs it: lint and every test-* target (about 23 minutes)
 test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-image test-site
 
 ## install the Debian packages that the tests need (as root), or name them

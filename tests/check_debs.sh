@@ -129,6 +129,7 @@ while read -r arch suite class order interpreter machine <&3; do
     readelf -l "$program" | grep -qF "[Requesting program interpreter: $interpreter]" ||
         fail "$arch: the program does not ask for $interpreter"
     readelf -d "$program" | grep -q 'NEEDED.*\[libc\.so\.6\]' || fail "$arch: the program is not linked to libc.so.6"
+    echo "$arch: the program: $class, $order endian, $machine, $interpreter"
 
     # lintian on the build's upload, its files gathered as it left them.
     upload=$work/upload-$arch
