@@ -81,7 +81,10 @@ apt_root() {
     mkdir -p "$root/etc/apt/apt.conf.d" "$root/etc/apt/preferences.d" "$root/var/lib/dpkg" \
         "$root/var/lib/apt/lists/partial" "$root/var/cache/apt/archives/partial"
     : >"$root/var/lib/dpkg/status"
-    mirror=$(apt-cache policy | awk '$1 ~ /^[0-9]+$/ && $2 ~ /:\/\// && $3 ~ /^bookworm\// { print $2; exit }')
+    host=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    mirror=$(apt-cache policy | awk -v suite="$host" '
+        $1 ~ /^[0-9]+$/ && $2 ~ /:\/\// { uri = $2 }
+        $1 == "release" && $2 ~ "o=Debian," && $2 ~ ",n=" suite "," { print uri; exit }')
     echo "deb [arch=$2 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] ${mirror:-http://deb.debian.org/debian} $1 main" \
         >"$root/etc/apt/sources.list"
     # This machine's proxy and its leave to read old Release files, nothing else.
@@ -93,7 +96,8 @@ apt_in() {
     arch=$2
     shift 2
     APT_CONFIG=$root/etc/apt/apt.conf apt-get -o Dir="$root" -o Dir::State::status="$root/var/lib/dpkg/status" \
-        -o APT::Architecture="$arch" -o APT::Architectures="$arch" -o Debug::NoLocking=1 "$@"
+        -o APT::Architecture="$arch" -o APT::Architectures="$arch" -o Debug::NoLocking=1 \
+        -o APT::Sandbox::User=root "$@"
 }
 # The Depends of DEB name packages of its architecture's Debian: no copy of a
 # library built for the cross compilers, no architecture qualifier. apt's
