@@ -55,12 +55,13 @@ INSTALLED = bin/glyphfall share/man/man6/glyphfall.6 share/bash-completion/compl
 VERSION  := $(shell awk '/^project/ { for (i = 1; i < NF; i++) if ($$i == "VERSION") print $$(i + 1) }' CMakeLists.txt)
 DIST      = $(BUILD)/dist
 DEB       = $(BUILD)/deb
+DEBS      = $(BUILD)/debs
 
 CONFIGURE = cmake -S . -Wno-dev
 TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all help run build check test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
-        test-packages cross-packages bench-build bench bench-process install uninstall package sbuild dist release \
+        test-packages cross-packages bench-build bench bench-process install uninstall package debs sbuild dist release \
         test-dist image test-image publish-image lint format-check clean
 
 ## the default: the same as build
@@ -96,7 +97,7 @@ check:
 	scripts/check-format
 	tests/check_make_help.sh .
 
-## the whole test suite, as CI runs it: lint and every test-* target (about 22 minutes)
+## the whole test suite, as CI runs it: lint and every test-* target (about 24 minutes)
 test: lint test-release test-sanitize test-fuzz test-cross test-clang test-dist test-image test-site
 
 ## install the Debian packages that the tests need (as root), or name them
@@ -198,6 +199,21 @@ installed:
 package: dist
 	scripts/need-packages $(PACKAGE_PACKAGES)
 	scripts/debian-package --binary $(DIST)/glyphfall-$(VERSION).tar.gz $(DEB) -j$(JOBS)
+
+# The source package of the last commit and its binary package for each of
+# Debian's release architectures, in $(DEBS) and nothing else there:
+# glyphfall_<version>-1.dsc, .debian.tar.xz, the orig tarball (and its .asc
+# when the release tarball is signed), glyphfall_<version>-1_<arch>.deb for
+# each of RELEASE_TARGETS. Each build's -dbgsym package, .changes, .buildinfo
+# and log go to $(DEBS)/builds. amd64 is built natively with its tests, the
+# others cross-built, riscv64 in Debian 13 (scripts/debian-debs).
+## the source package and a binary package for each of the nine architectures, in build/debs
+debs: dist
+	scripts/need-packages $(PACKAGE_PACKAGES)
+	rm -rf $(DEBS)
+	scripts/debian-package $(DIST)/glyphfall-$(VERSION).tar.gz $(DEBS)
+	rm -rf $(DEBS)/glyphfall-$(VERSION)
+	scripts/debian-debs $(DEBS)/glyphfall_*.dsc $(foreach target,$(RELEASE_TARGETS),$(firstword $(subst =, ,$(target))))
 
 # The source package of the last commit built as Debian's build daemons build
 # it, in $(BUILD)/sbuild: sbuild in a clean Debian 12 chroot, then lintian and
