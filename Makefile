@@ -337,18 +337,31 @@ site: build
 # It is kept from release to release: to go on from the published one, copy
 # the host's debian/ to APT_REPOSITORY first. Unsigned, the page leaves it out.
 APT_REPOSITORY ?= $(BUILD)/apt
-## the APT repository in build/apt: the packages of the release added to its pool; SIGNING_KEY signs
-apt: package
+## the APT repository in build/apt: the packages of make debs added to its pool; SIGNING_KEY signs
+apt: debs
 	scripts/need-packages $(APT_PACKAGES)
-	scripts/apt-repository $(DEB) $(APT_REPOSITORY) $(SIGNING_KEY)
+	scripts/apt-repository $(DEBS) $(APT_REPOSITORY) $(SIGNING_KEY)
 
 # The page in headless Chromium: errors, requests, widths, links, axe-core,
 # Lighthouse and the rain; the release downloaded and checked, the repository
 # cloned and debian/watch read over HTTP (site/test/).
+# The APT repository's tests take the nine packages that release.debs left in
+# $(BUILD)/test/debs when they are this release's, and build them otherwise;
+# where the kernel refuses `make debs` its user namespaces, the amd64 package
+# of `make package` alone, and they say so.
 ## the home page in headless Chromium, with the release, the repositories as served and apt in fresh roots
-test-site: build release package
+test-site: build release
 	scripts/need-packages $(APT_PACKAGES) mmdebstrap faketime
-	site/check $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site $(DEB)
+	@debs=$(BUILD)/test/debs; \
+	if cmp -s $$debs/glyphfall_$(VERSION).orig.tar.gz $(DIST)/glyphfall-$(VERSION).tar.gz; then \
+		echo "test-site: the packages of release.debs, in $$debs"; \
+	elif unshare --user --map-root-user true 2>/dev/null; then \
+		$(MAKE) --no-print-directory debs && debs=$(DEBS) || exit 1; \
+	else \
+		echo "test-site: make debs needs user namespaces, which the kernel refuses here: the APT repository has make package's amd64 package alone"; \
+		$(MAKE) --no-print-directory package && debs=$(DEB) || exit 1; \
+	fi; \
+	site/check $(BUILD)/release/glyphfall $(DIST) $(BUILD)/site $$debs
 
 ## remove build/
 clean:
