@@ -295,13 +295,16 @@ test-image: release
 
 # The program in each emulator of TERMINAL_PACKAGES, one at a time, in a
 # window on a private Xvfb display, judged from screenshots
-# (tests/terminals/run). Not part of `test`: it takes about 9 minutes, and is
-# run before each release. GLYPHFALL=path tries another build of the program.
+# (tests/terminals/run), once the harness has shown that it sees a terminal
+# left wrong (tests/terminals/check_harness.sh). Not part of `test`: it takes
+# about 9 minutes, and is run before each release. GLYPHFALL=path tries
+# another build of the program.
 GLYPHFALL ?= $(BUILD)/release/glyphfall
 ## glyphfall in 14 terminal emulators under Xvfb: picture, resize, colours, Ctrl-C (GLYPHFALL=program)
 test-terminals: build
 	scripts/need-packages $(TERMINAL_TOOL_PACKAGES)
 	scripts/need-packages $(TERMINAL_PACKAGES) || echo "test-terminals: going on without the emulators missing"
+	tests/terminals/check_harness.sh $(BUILD)/release/glyphfall
 	tests/terminals/run $(GLYPHFALL)
 
 # clang-tidy over src/ with the compile commands of the release build, then
