@@ -297,7 +297,7 @@ test-image: release
 # window on a private Xvfb display, judged from screenshots
 # (tests/terminals/run), once the harness has shown that it sees a terminal
 # left wrong (tests/terminals/check_harness.sh). Not part of `test`: it takes
-# about 9 minutes, and is run before each release. GLYPHFALL=path tries
+# about 8 minutes, and is run before each release. GLYPHFALL=path tries
 # another build of the program.
 GLYPHFALL ?= $(BUILD)/release/glyphfall
 ## glyphfall in 14 terminal emulators under Xvfb: picture, resize, colours, Ctrl-C (GLYPHFALL=program)
