@@ -34,6 +34,13 @@ IMAGE_PACKAGES = buildah jq
 IMAGE_TEST_PACKAGES = podman runc skopeo docker-registry
 # apt-ftparchive (apt-utils) makes the APT repository's indices, gpg signs them.
 APT_PACKAGES = apt-utils gpg gpgv xz-utils
+# What test-terminals drives the emulators with: a private X server,
+# screenshots, keys and resizes, a session bus for those that need one, fonts
+# and software OpenGL; then the emulators themselves, any of which may be
+# missing: the test skips those.
+TERMINAL_TOOL_PACKAGES = xvfb xdotool imagemagick dbus-daemon dbus-x11 fonts-dejavu-core libgl1-mesa-dri
+TERMINAL_PACKAGES = xterm rxvt-unicode stterm mlterm kitty alacritty xfce4-terminal gnome-terminal konsole \
+                    lxterminal terminator tilix qterminal sakura
 
 # The cross builds, each with its toolchain file in cmake/toolchains.
 CROSS_TARGETS = i686-linux-gnu arm-linux-gnueabihf aarch64-linux-gnu s390x-linux-gnu
@@ -62,7 +69,7 @@ TESTS     = ctest --output-on-failure --timeout 600 -j $(JOBS) --test-dir
 
 .PHONY: all help run build check test test-release test-sanitize test-fuzz test-cross $(CROSS_TARGETS:%=test-cross-%) test-clang \
         test-packages cross-packages bench-build bench bench-process install uninstall package debs sbuild dist release \
-        test-dist image test-image publish-image lint format-check clean
+        test-dist image test-image test-terminals publish-image lint format-check clean
 
 ## the default: the same as build
 all: build
@@ -303,6 +310,20 @@ test-image: release
 	$(TESTS) $(BUILD)/image-test -L '^image$$'
 	@sed -n 's/^skipped: /test-image: skipped: /p' \
 		$(BUILD)/image-test/Testing/Temporary/LastTest.log | sort -u
+
+# The program in each emulator of TERMINAL_PACKAGES, one at a time, in a
+# window on a private Xvfb display, judged from screenshots
+# (tests/terminals/run), once the harness has shown that it sees a terminal
+# left wrong (tests/terminals/check_harness.sh). Not part of `test`: it takes
+# about 8 minutes, and is run before each release. GLYPHFALL=path tries
+# another build of the program.
+GLYPHFALL ?= $(BUILD)/release/glyphfall
+## glyphfall in 14 terminal emulators under Xvfb: picture, resize, colours, Ctrl-C (GLYPHFALL=program)
+test-terminals: build
+	scripts/need-packages $(TERMINAL_TOOL_PACKAGES)
+	scripts/need-packages $(TERMINAL_PACKAGES) || echo "test-terminals: going on without the emulators missing"
+	tests/terminals/check_harness.sh $(BUILD)/release/glyphfall
+	tests/terminals/run $(GLYPHFALL)
 
 # clang-tidy over src/ with the compile commands of the release build, then
 # the format check. Fails on any finding.
