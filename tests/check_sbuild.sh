@@ -9,24 +9,8 @@
 set -eu
 source=$(realpath "$1")
 git -C "$source" rev-parse --verify -q HEAD >/dev/null 2>&1 || { echo "not a git checkout: skipped"; exit 77; }
-work=$(mktemp -d)
-. "$(dirname "$0")/throwaway_key.sh"
-trap 'throwaway_key_end; rm -rf "$work"' EXIT
-
-make_alone() { env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$source" "$@"; }
-throwaway_key "$work" "$(git -C "$source" log -1 --format=%ct)"
-status=0
-{ make_alone dist BUILD="$work" &&
-    for tarball in "$work"/dist/glyphfall-*.tar.gz; do
-        gpg --batch --quiet --armor --detach-sign -u "$throwaway_fingerprint" -o "$tarball.asc" "$tarball"
-    done &&
-    GLYPHFALL_UPSTREAM_KEY=$throwaway_key make_alone sbuild BUILD="$work"; } >"$work/log" 2>&1 || status=$?
-if grep -q '^skipped: ' "$work/log"; then
-    grep '^skipped: ' "$work/log"
-    exit 77
-fi
-cat "$work/log"
-[ "$status" -eq 0 ] || { echo "FAIL: make sbuild exited $status" >&2; exit 1; }
+. "$(dirname "$0")/signed_make.sh"
+signed_make sbuild
 
 failures=0
 fail() {
